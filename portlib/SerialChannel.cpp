@@ -1,0 +1,386 @@
+#include "SerialChannel.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+class Lock {
+public:
+    explicit Lock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
+    ~Lock() { LeaveCriticalSection(&m_cs); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    CRITICAL_SECTION& m_cs;
+};
+
+// Line parameters the mode text does not name are not inherited from whatever program
+// used the port before: binary mode, no software or hardware flow control, no character
+// handling, so every reply byte (0x11 and 0x13 included) arrives and writes are never held.
+void MakeLineClean(DCB& dcb)
+{
+    dcb.fBinary = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fAbortOnError = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+}
+
+}  // namespace
+
+// Admits a transfer when the channel is open and no other transfer runs; marks the
+// channel busy for Close until the transfer has left.
+class CSerialChannel::Transfer {
+public:
+    explicit Transfer(CSerialChannel& channel) : m_channel(channel)
+    {
+        Lock lock(m_channel.m_guard);
+        if (m_channel.m_open == 0 || m_channel.m_busy)
+            return;
+        m_channel.m_busy = true;
+        ResetEvent(m_channel.m_idle);
+        m_admitted = true;
+    }
+    ~Transfer()
+    {
+        if (!m_admitted)
+            return;
+        Lock lock(m_channel.m_guard);
+        m_channel.m_busy = false;
+        SetEvent(m_channel.m_idle);
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+    bool Admitted() const { return m_admitted; }
+
+private:
+    CSerialChannel& m_channel;
+    bool m_admitted = false;
+};
+
+CSerialChannel::CSerialChannel(const CommApi& api)
+    : m_open(0), m_overlapped(), m_device(nullptr), m_timeouts(), m_port(0), m_portBuffer(nullptr),
+      m_eventMask(0), m_bufferSize(0), m_api(api), m_eventWord(0), m_byte(0), m_guard(), m_busy(false),
+      m_stop(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
+      m_idle(CreateEventA(nullptr, TRUE, TRUE, nullptr))
+{
+    InitializeCriticalSection(&m_guard);
+}
+
+CSerialChannel::~CSerialChannel()
+{
+    std::free(m_portBuffer);
+    m_portBuffer = nullptr;
+    Close();
+    CloseHandle(m_idle);
+    CloseHandle(m_stop);
+    DeleteCriticalSection(&m_guard);
+}
+
+int CSerialChannel::OpenDevice(UINT port, UINT eventMask, UINT outputQueueSize, UINT inputQueueSize)
+{
+    if (port < kFirstPort || port > kLastPort)
+        return 0;
+    if (m_overlapped.hEvent != nullptr)
+        ResetEvent(m_overlapped.hEvent);
+    else
+        m_overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+    // The \\.\ form reaches every COM port; a plain "COMn" reaches only COM1 to COM9.
+    char deviceName[16];
+    std::snprintf(deviceName, sizeof deviceName, "\\\\.\\COM%u", port);
+
+    std::free(m_portBuffer);
+    m_portBuffer = static_cast<BYTE*>(std::malloc(outputQueueSize));
+    m_port = port;
+    m_eventMask = eventMask;
+    m_bufferSize = outputQueueSize;
+
+    m_timeouts.ReadIntervalTimeout = kTimeoutMs;
+    m_timeouts.ReadTotalTimeoutMultiplier = kTimeoutMs;
+    m_timeouts.ReadTotalTimeoutConstant = kTimeoutMs;
+    m_timeouts.WriteTotalTimeoutMultiplier = kTimeoutMs;
+    m_timeouts.WriteTotalTimeoutConstant = kTimeoutMs;
+
+    if (m_device != nullptr) {
+        m_api.CloseHandle(m_device);
+        m_device = nullptr;
+    }
+    HANDLE device = m_api.CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr);
+    if (device == INVALID_HANDLE_VALUE)
+        return 0;
+    m_device = device;
+    if (!m_api.SetupComm(m_device, inputQueueSize, outputQueueSize)) {
+        m_api.CloseHandle(m_device);
+        m_device = nullptr;
+        return 0;
+    }
+    if (!m_api.SetCommTimeouts(m_device, &m_timeouts))
+        return 0;
+    return m_api.SetCommMask(m_device, eventMask) ? 1 : 0;
+}
+
+int CSerialChannel::Configure(UINT port, int baud, char parity, int dataBits, int stopBits, UINT eventMask,
+                              UINT outputQueueSize, UINT inputQueueSize)
+{
+    if (!OpenDevice(port, eventMask, outputQueueSize, inputQueueSize))
+        return 0;
+
+    char mode[50];  // at most 49 characters; longer argument values are refused
+    const int length =
+        std::snprintf(mode, sizeof mode, "baud=%d parity=%c data=%d stop=%d", baud, parity, dataBits, stopBits);
+    if (length < 0 || length >= static_cast<int>(sizeof mode))
+        return 0;
+
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    if (!m_api.GetCommState(m_device, &dcb))
+        return 0;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    if (!m_api.BuildCommDCBA(mode, &dcb))
+        return 0;
+    MakeLineClean(dcb);
+    if (!m_api.SetCommState(m_device, &dcb))
+        return 0;
+    m_api.PurgeComm(m_device, kPurgeAll);
+
+    Lock lock(m_guard);
+    ResetEvent(m_stop);
+    m_open = 1;
+    return 1;
+}
+
+int CSerialChannel::Close()
+{
+    bool busy;
+    {
+        Lock lock(m_guard);
+        m_open = 0;  // from here on no transfer is admitted
+        SetEvent(m_stop);
+        busy = m_busy;
+    }
+    // A transfer on another thread sees the stop, cancels and collects its operation and
+    // leaves within a few milliseconds; the bound is a safety net only.
+    if (busy)
+        WaitForSingleObject(m_idle, kStopBoundMs);
+
+    Lock lock(m_guard);
+    ReleaseDevice();
+    if (m_overlapped.hEvent != nullptr) {
+        CloseHandle(m_overlapped.hEvent);
+        m_overlapped.hEvent = nullptr;
+    }
+    return 1;
+}
+
+void CSerialChannel::ReleaseDevice()
+{
+    if (m_device == nullptr)
+        return;
+    m_api.PurgeComm(m_device, kPurgeAll);
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    if (m_api.GetCommState(m_device, &dcb)) {
+        dcb.fDtrControl = DTR_CONTROL_DISABLE;
+        dcb.fRtsControl = RTS_CONTROL_DISABLE;
+        m_api.SetCommState(m_device, &dcb);  // a failed write is ignored
+    }
+    m_api.CloseHandle(m_device);
+    m_device = nullptr;
+}
+
+int CSerialChannel::Purge(DWORD flags)
+{
+    Lock lock(m_guard);  // the device handle may be released on another thread
+    if (m_device == nullptr)
+        return 0;
+    return m_api.PurgeComm(m_device, flags) ? 1 : 0;
+}
+
+int CSerialChannel::Write(const BYTE* data, int length)
+{
+    Transfer transfer(*this);
+    return transfer.Admitted() ? DoWrite(data, length) : 0;
+}
+
+int CSerialChannel::Read(BYTE* buffer, int length, DWORD timeoutMs)
+{
+    Transfer transfer(*this);
+    return transfer.Admitted() ? DoRead(buffer, length, timeoutMs) : 0;
+}
+
+int CSerialChannel::ReadByte(BYTE* out, DWORD timeoutMs)
+{
+    Transfer transfer(*this);
+    return transfer.Admitted() ? DoReadByte(out, timeoutMs) : 0;
+}
+
+int CSerialChannel::WaitByte(BYTE* out)
+{
+    Transfer transfer(*this);
+    return transfer.Admitted() ? DoWaitByte(out) : 0;
+}
+
+int CSerialChannel::DoWrite(const BYTE* data, int length)
+{
+    if (length < 0 || (data == nullptr && length > 0))
+        return 0;
+    m_overlapped.Offset = 0;
+    m_overlapped.OffsetHigh = 0;
+    DWORD errors = 0;
+    if (!m_api.ClearCommError(m_device, &errors, nullptr))
+        return 0;
+    ResetEvent(m_overlapped.hEvent);
+    DWORD written = 0;
+    if (m_api.WriteFile(m_device, data, static_cast<DWORD>(length), &written, &m_overlapped))
+        return 1;
+    if (GetLastError() != ERROR_IO_PENDING)
+        return 0;
+    // No limit of its own: the write timeouts end the transfer within 50 x length + 50 ms.
+    if (Await(INFINITE) != Outcome::Completed) {
+        CancelAndCollect(false);
+        return 0;
+    }
+    written = 0;
+    m_api.GetOverlappedResult(m_device, &m_overlapped, &written, FALSE);
+    return written == static_cast<DWORD>(length) ? 1 : 0;
+}
+
+int CSerialChannel::DoRead(BYTE* buffer, int length, DWORD timeoutMs)
+{
+    if (length < 0 || (buffer == nullptr && length > 0))
+        return 0;
+    if (QueuedBytes() == 0 && timeoutMs == 0)
+        return 0;
+    ResetEvent(m_overlapped.hEvent);
+    DWORD received = 0;
+    if (m_api.ReadFile(m_device, buffer, static_cast<DWORD>(length), &received, &m_overlapped))
+        return 1;
+    if (GetLastError() != ERROR_IO_PENDING)
+        return 0;
+    // Judged by the event alone: Wine reports a read that timed out with no byte as a
+    // failure, Windows as a success with 0 bytes; both count as a read that ended.
+    if (Await(timeoutMs) == Outcome::Completed)
+        return 1;
+    // The time limit passed: the read is cancelled and collected here, so that no byte
+    // lands in the caller's buffer after this returns.
+    CancelAndCollect(false);
+    return 0;
+}
+
+int CSerialChannel::DoReadByte(BYTE* out, DWORD timeoutMs)
+{
+    if (QueuedBytes() == 0 && timeoutMs == 0)
+        return 0;
+    ResetEvent(m_overlapped.hEvent);
+    DWORD received = 0;
+    if (m_api.ReadFile(m_device, &m_byte, 1, &received, &m_overlapped)) {
+        if (received != 1)
+            return 0;
+        *out = m_byte;
+        return 1;
+    }
+    if (GetLastError() != ERROR_IO_PENDING)
+        return 0;
+    const Outcome outcome = Await(timeoutMs);
+    if (outcome == Outcome::Completed) {
+        received = 0;
+        m_api.GetOverlappedResult(m_device, &m_overlapped, &received, FALSE);
+    } else {
+        received = CancelAndCollect(false);
+        // A byte that arrived while the read was being cancelled is kept, not lost; a
+        // stopped transfer ends with 0 all the same.
+        if (outcome == Outcome::Stopped)
+            return 0;
+    }
+    if (received != 1)
+        return 0;
+    *out = m_byte;
+    return 1;
+}
+
+int CSerialChannel::DoWaitByte(BYTE* out)
+{
+    if (QueuedBytes() > 0 && DoReadByte(out, kByteTimeLimitMs))
+        return 1;
+    for (;;) {
+        if (Stopping())
+            return 0;
+        m_eventWord = 0;
+        ResetEvent(m_overlapped.hEvent);
+        if (!m_api.WaitCommEvent(m_device, &m_eventWord, &m_overlapped)) {
+            if (GetLastError() != ERROR_IO_PENDING)
+                return 0;  // failed outright: nothing would ever signal the event
+            if (Await(INFINITE) != Outcome::Completed) {
+                CancelAndCollect(true);
+                return 0;
+            }
+            // Collect the completion before the record is reused. Over a pty, Wine ends
+            // the wait every few milliseconds with no event: the timed read below paces
+            // the loop, so it never spins.
+            DWORD ignored = 0;
+            m_api.GetOverlappedResult(m_device, &m_overlapped, &ignored, FALSE);
+            ResetEvent(m_overlapped.hEvent);
+        }
+        // Completed at once, or after a wait: a byte is due, or the wait ended without
+        // one. Either way the read has a time limit, so no path loops without waiting.
+        BYTE received = 0;
+        if (DoReadByte(&received, kByteTimeLimitMs)) {
+            *out = received;
+            return 1;
+        }
+    }
+}
+
+DWORD CSerialChannel::QueuedBytes()
+{
+    DWORD errors = 0;
+    COMSTAT status = {};
+    if (!m_api.ClearCommError(m_device, &errors, &status))
+        return 0;  // an unreadable line status counts as an empty queue
+    return status.cbInQue;
+}
+
+CSerialChannel::Outcome CSerialChannel::Await(DWORD timeoutMs)
+{
+    const HANDLE events[2] = {m_overlapped.hEvent, m_stop};
+    switch (WaitForMultipleObjects(2, events, FALSE, timeoutMs)) {
+    case WAIT_OBJECT_0:
+        return Outcome::Completed;
+    case WAIT_OBJECT_0 + 1:
+        return Outcome::Stopped;
+    case WAIT_TIMEOUT:
+        return Outcome::TimedOut;
+    default:
+        return Outcome::Failed;
+    }
+}
+
+// Ends the operation in progress and waits (bounded) until the system has finished with
+// the record and the buffer; returns the bytes it transferred.
+DWORD CSerialChannel::CancelAndCollect(bool commEventWait)
+{
+    if (commEventWait)
+        m_api.SetCommMask(m_device, m_eventMask);  // ends a pending comm-event wait, also under Wine
+    m_api.CancelIoEx(m_device, &m_overlapped);
+    WaitForSingleObject(m_overlapped.hEvent, kCancelBoundMs);
+    DWORD transferred = 0;
+    m_api.GetOverlappedResult(m_device, &m_overlapped, &transferred, FALSE);
+    ResetEvent(m_overlapped.hEvent);
+    return transferred;
+}
+
+bool CSerialChannel::Stopping() const
+{
+    return WaitForSingleObject(m_stop, 0) == WAIT_OBJECT_0;
+}

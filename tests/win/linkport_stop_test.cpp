@@ -1,0 +1,98 @@
+// Stopping a WaitRecvdata that is blocked on one thread with a ClosePort from another,
+// hundreds of times, with the processor loaded.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "TestEnv.h"
+
+namespace {
+
+const std::vector<unsigned char> kFrame = Bytes({0xDB, 0x01, 0x0E, 0x71, 0x80, 0xDD});
+
+// Keeps both cores busy while it lives.
+class Load {
+public:
+    Load()
+    {
+        for (HANDLE& t : m_threads)
+            t = CreateThread(nullptr, 0, &Load::Spin, &m_stop, 0, nullptr);
+    }
+    ~Load()
+    {
+        m_stop = true;
+        for (HANDLE t : m_threads) {
+            WaitForSingleObject(t, 5000);
+            CloseHandle(t);
+        }
+    }
+
+private:
+    static DWORD WINAPI Spin(LPVOID p)
+    {
+        auto* stop = static_cast<std::atomic<bool>*>(p);
+        volatile unsigned x = 0;
+        while (!stop->load())
+            x = x * 1664525u + 1013904223u;
+        return 0;
+    }
+    std::atomic<bool> m_stop{false};
+    HANDLE m_threads[2] = {};
+};
+
+TEST(StopTest, ClosePortEndsABlockedWaitPromptlyEveryTime)
+{
+    constexpr int kRepetitions = 300;
+    const LinkportApi& lib = Linkport();
+    Simulator sim(kSpareSimPort);
+    sim.Reset();
+    sim.Behave("silence");
+    Load load;
+
+    double worstStop = 0;  // from ClosePort's call to the waiting thread's end
+    double worstClose = 0;
+    unsigned seed = 12345;
+    for (int i = 0; i < kRepetitions; ++i) {
+        ASSERT_EQ(lib.OpenPort(kSpareSimPort, 9600, 'N', 8, 1), 1) << "repetition " << i;
+        unsigned char buffer[100];
+        std::atomic<int> result{-1};
+        TestThread waiter([&] {
+            if (!lib.senddata(kFrame.data(), 6)) {
+                result = -2;
+                return;
+            }
+            result = lib.WaitRecvdata(buffer, 100, 5);
+        });
+        seed = seed * 1103515245u + 12345u;
+        Sleep((seed >> 16) % 40);  // stop it at any point of its wait
+        const double start = NowMs();
+        EXPECT_EQ(lib.ClosePort(), 1);
+        const double closed = NowMs();
+        ASSERT_TRUE(waiter.Join(1000)) << "repetition " << i << ": the wait did not end";
+        const double ended = NowMs();
+        EXPECT_EQ(result.load(), 0) << "repetition " << i;
+        worstClose = std::max(worstClose, closed - start);
+        worstStop = std::max(worstStop, ended - start);
+    }
+    printf("%d stops: ClosePort took at most %.1f ms, the wait ended at most %.1f ms after it\n", kRepetitions,
+           worstClose, worstStop);
+    EXPECT_LT(worstStop, 1000.0);
+
+    // The library is as good as new afterwards.
+    sim.Reset();
+    ASSERT_EQ(lib.OpenPort(kSpareSimPort, 9600, 'N', 8, 1), 1);
+    unsigned char reply[100] = {};
+    ASSERT_EQ(lib.senddata(kFrame.data(), 6), 1);
+    int result = -1;
+    TestThread waiter([&] { result = lib.WaitRecvdata(reply, 100, 5); });
+    if (!waiter.Join(3000))
+        lib.ClosePort();
+    ASSERT_TRUE(waiter.Join(3000));
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(reply[0], 0xEA);
+    lib.ClosePort();
+    EXPECT_EQ(sim.Holders(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,347 @@
+#include "TestEnv.h"
+
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr char kSerialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+constexpr DWORD kReplyTimeoutMs = 5000;
+
+template <class T>
+void Bind(HMODULE module, const char* name, T& entry)
+{
+    entry = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    EXPECT_NE(entry, nullptr) << "export " << name;
+}
+
+void StartWinsock()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    ASSERT_TRUE(started);
+}
+
+HKEY OpenSerialComm(REGSAM access)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, nullptr, REG_OPTION_VOLATILE, access, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+}  // namespace
+
+std::string WindowsPathFromEnv(const char* variable)
+{
+    const char* value = std::getenv(variable);
+    if (value == nullptr || *value == '\0') {
+        ADD_FAILURE() << "environment variable " << variable << " is not set";
+        return std::string();
+    }
+    std::string path = std::string("Z:") + value;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+LinkportApi LoadLinkport()
+{
+    LinkportApi api = {};
+    const std::string path = WindowsPathFromEnv("QUILLANE_LINKPORT");
+    api.module = LoadLibraryA(path.c_str());
+    if (api.module == nullptr) {
+        ADD_FAILURE() << "cannot load " << path << ", error " << GetLastError();
+        return api;
+    }
+    Bind(api.module, "TestPort", api.TestPort);
+    Bind(api.module, "OpenPort", api.OpenPort);
+    Bind(api.module, "ClosePort", api.ClosePort);
+    Bind(api.module, "senddata", api.senddata);
+    Bind(api.module, "ListSerialComm", api.ListSerialComm);
+    Bind(api.module, "recvdata", api.recvdata);
+    Bind(api.module, "WaitRecvdata", api.WaitRecvdata);
+    return api;
+}
+
+const LinkportApi& Linkport()
+{
+    static const LinkportApi api = LoadLinkport();
+    return api;
+}
+
+Simulator::Simulator(unsigned comPort) : m_socket(INVALID_SOCKET)
+{
+    StartWinsock();
+    const std::string portFile = WindowsPathFromEnv("QUILLANE_RUN_DIR") + "\\com" + std::to_string(comPort) + ".port";
+    std::ifstream in(portFile);
+    int tcpPort = 0;
+    in >> tcpPort;
+    if (tcpPort <= 0) {
+        ADD_FAILURE() << "no simulator control port in " << portFile;
+        return;
+    }
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(tcpPort));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ADD_FAILURE() << "cannot reach the simulator of COM" << comPort << ", error " << WSAGetLastError();
+        closesocket(s);
+        return;
+    }
+    const DWORD timeout = kReplyTimeoutMs;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    m_socket = s;
+}
+
+Simulator::~Simulator()
+{
+    if (m_socket != INVALID_SOCKET)
+        closesocket(static_cast<SOCKET>(m_socket));
+}
+
+std::string Simulator::ReadLine()
+{
+    for (;;) {
+        const size_t end = m_pending.find('\n');
+        if (end != std::string::npos) {
+            std::string line = m_pending.substr(0, end);
+            m_pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            return line;
+        }
+        char chunk[512];
+        const int n = recv(static_cast<SOCKET>(m_socket), chunk, sizeof chunk, 0);
+        if (n <= 0)
+            return "ERR connection lost";
+        m_pending.append(chunk, static_cast<size_t>(n));
+    }
+}
+
+std::vector<std::string> Simulator::Command(const std::string& line)
+{
+    std::vector<std::string> data;
+    if (m_socket == INVALID_SOCKET) {
+        ADD_FAILURE() << "no simulator connection for: " << line;
+        return data;
+    }
+    const std::string text = line + "\n";
+    send(static_cast<SOCKET>(m_socket), text.data(), static_cast<int>(text.size()), 0);
+    for (;;) {
+        std::string reply = ReadLine();
+        if (reply == "OK")
+            return data;
+        if (reply.compare(0, 3, "ERR") == 0) {
+            ADD_FAILURE() << "simulator command '" << line << "' failed: " << reply;
+            return data;
+        }
+        data.push_back(reply);
+    }
+}
+
+void Simulator::Send(const std::vector<unsigned char>& bytes)
+{
+    Command("send " + Hex(bytes.data(), bytes.size()));
+}
+
+namespace {
+
+std::vector<unsigned char> ParseHex(std::istringstream& in)
+{
+    std::vector<unsigned char> bytes;
+    std::string token;
+    while (in >> token && token.find('=') == std::string::npos)
+        bytes.push_back(static_cast<unsigned char>(std::strtoul(token.c_str(), nullptr, 16)));
+    in.clear();
+    return bytes;
+}
+
+std::string Field(const std::string& line, const std::string& key)
+{
+    const size_t at = line.find(" " + key + "=");
+    if (at == std::string::npos)
+        return std::string();
+    const size_t begin = at + key.size() + 2;
+    return line.substr(begin, line.find(' ', begin) - begin);
+}
+
+}  // namespace
+
+std::vector<FrameRecord> Simulator::Frames()
+{
+    std::vector<FrameRecord> frames;
+    for (const std::string& line : Command("frames")) {
+        const size_t firstSetting = line.find(" baud=");
+        std::istringstream in(line.substr(0, firstSetting));
+        std::string word;
+        in >> word;  // "frame"
+        FrameRecord frame;
+        frame.bytes = ParseHex(in);
+        frame.baud = std::atoi(Field(line, "baud").c_str());
+        frame.parity = Field(line, "parity").empty() ? '?' : Field(line, "parity")[0];
+        frame.stopBits = std::atoi(Field(line, "stop").c_str());
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+std::vector<unsigned char> Simulator::Received()
+{
+    const std::vector<std::string> lines = Command("rx");
+    if (lines.empty())
+        return {};
+    std::istringstream in(lines[0]);
+    std::string word;
+    in >> word;  // "rx"
+    return ParseHex(in);
+}
+
+LineRecord Simulator::Line()
+{
+    LineRecord line;
+    const std::vector<std::string> lines = Command("line");
+    if (lines.empty())
+        return line;
+    const std::string& text = lines[0];
+    line.baud = std::atoi(Field(text, "baud").c_str());
+    line.parity = Field(text, "parity").empty() ? '?' : Field(text, "parity")[0];
+    line.stopBits = std::atoi(Field(text, "stop").c_str());
+    line.ixon = Field(text, "ixon") == "1";
+    line.ixoff = Field(text, "ixoff") == "1";
+    return line;
+}
+
+int Simulator::Holders()
+{
+    const std::vector<std::string> lines = Command("holders");
+    return lines.empty() ? -1 : std::atoi(lines[0].c_str() + std::string("holders ").size());
+}
+
+int Simulator::Replies()
+{
+    const std::vector<std::string> lines = Command("replies");
+    return lines.empty() ? -1 : std::atoi(lines[0].c_str() + std::string("replies ").size());
+}
+
+SerialCommOverride::SerialCommOverride()
+{
+    HKEY key = OpenSerialComm(KEY_QUERY_VALUE);
+    if (key == nullptr)
+        return;
+    for (DWORD index = 0;; ++index) {
+        char name[260];
+        DWORD nameLength = sizeof name;
+        BYTE data[512];
+        DWORD size = sizeof data;
+        DWORD type = 0;
+        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
+            break;
+        m_saved.push_back({name, type, std::vector<unsigned char>(data, data + size)});
+    }
+    RegCloseKey(key);
+}
+
+SerialCommOverride::~SerialCommOverride()
+{
+    Clear();
+    for (const Value& value : m_saved)
+        SetRaw(value.name, value.type, value.data);
+}
+
+void SerialCommOverride::Clear()
+{
+    HKEY key = OpenSerialComm(KEY_QUERY_VALUE | KEY_SET_VALUE);
+    ASSERT_NE(key, nullptr);
+    for (;;) {
+        char name[260];
+        DWORD nameLength = sizeof name;
+        if (RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (RegDeleteValueA(key, name) != ERROR_SUCCESS)
+            break;
+    }
+    RegCloseKey(key);
+}
+
+void SerialCommOverride::SetString(const std::string& name, const std::string& data)
+{
+    SetRaw(name, REG_SZ, std::vector<unsigned char>(data.c_str(), data.c_str() + data.size() + 1));
+}
+
+void SerialCommOverride::SetRaw(const std::string& name, DWORD type, const std::vector<unsigned char>& data)
+{
+    HKEY key = OpenSerialComm(KEY_SET_VALUE);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(RegSetValueExA(key, name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size())),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+void SerialCommOverride::RemoveKey()
+{
+    Clear();
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSerialCommKey), ERROR_SUCCESS);
+}
+
+TestThread::~TestThread()
+{
+    // A thread that never ended is left alone (its test has failed); its state leaks.
+    if (WaitForSingleObject(m_thread, 10000) == WAIT_OBJECT_0)
+        delete m_fn;
+    CloseHandle(m_thread);
+}
+
+bool TestThread::Join(DWORD timeoutMs)
+{
+    return WaitForSingleObject(m_thread, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD WINAPI TestThread::Run(LPVOID p)
+{
+    static_cast<Base*>(p)->Call();
+    return 0;
+}
+
+double NowMs()
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::vector<unsigned char> Bytes(std::initializer_list<int> values)
+{
+    std::vector<unsigned char> bytes;
+    for (int v : values)
+        bytes.push_back(static_cast<unsigned char>(v));
+    return bytes;
+}
+
+std::string Hex(const unsigned char* bytes, size_t count)
+{
+    std::string text;
+    char cell[4];
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(cell, sizeof cell, i ? " %02X" : "%02X", bytes[i]);
+        text += cell;
+    }
+    return text;
+}

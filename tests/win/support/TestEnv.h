@@ -1,0 +1,136 @@
+// What the Windows tests stand on: the test run's folder, the port library loaded by
+// path, the digitizer simulators behind the virtual COM ports, and the registry's list
+// of serial ports.
+#ifndef QUILLANE_TESTS_TESTENV_H
+#define QUILLANE_TESTS_TESTENV_H
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "linkport.h"
+
+// Unix paths handed over in the environment, in their Windows form (drive Z:).
+std::string WindowsPathFromEnv(const char* variable);
+
+// The seven exports, bound by name from the library built in this tree.
+struct LinkportApi {
+    HMODULE module;
+    decltype(&::TestPort) TestPort;
+    decltype(&::OpenPort) OpenPort;
+    decltype(&::ClosePort) ClosePort;
+    decltype(&::senddata) senddata;
+    decltype(&::ListSerialComm) ListSerialComm;
+    decltype(&::recvdata) recvdata;
+    decltype(&::WaitRecvdata) WaitRecvdata;
+};
+LinkportApi LoadLinkport();      // a fresh load; fails the test when an export is missing
+const LinkportApi& Linkport();   // loaded once per process
+
+// Virtual ports of the test run (see fixture.sh).
+constexpr unsigned kSimPort = 5;        // a simulated digitizer
+constexpr unsigned kSpareSimPort = 6;   // another one
+constexpr unsigned kTwoDigitPort = 12;  // simulated, number above 9
+constexpr unsigned kHighPort = 17;      // simulated, number above 16
+constexpr unsigned kMissingPort = 7;    // defined, device missing
+constexpr unsigned kUndefinedPort = 9;  // not defined at all
+
+struct FrameRecord {
+    std::vector<unsigned char> bytes;
+    int baud = 0;
+    char parity = '?';
+    int stopBits = 0;
+};
+
+struct LineRecord {
+    int baud = 0;
+    char parity = '?';
+    int stopBits = 0;
+    bool ixon = false;
+    bool ixoff = false;
+};
+
+// Control connection to the simulator behind COMn.
+class Simulator {
+public:
+    explicit Simulator(unsigned comPort);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Sends one command; returns its data lines. A failed command fails the test.
+    std::vector<std::string> Command(const std::string& line);
+    void Reset() { Command("reset"); }
+    void Behave(const std::string& behaviour) { Command("behave " + behaviour); }
+    void Send(const std::vector<unsigned char>& bytes);
+    std::vector<FrameRecord> Frames();
+    std::vector<unsigned char> Received();
+    LineRecord Line();
+    int Holders();  // other processes holding the port's device open
+    int Replies();
+
+private:
+    std::string ReadLine();
+    unsigned long long m_socket;
+    std::string m_pending;
+};
+
+// Replaces the registry's list of serial ports for the lifetime of the object and puts
+// the original values back afterwards.
+class SerialCommOverride {
+public:
+    SerialCommOverride();
+    ~SerialCommOverride();
+    SerialCommOverride(const SerialCommOverride&) = delete;
+    SerialCommOverride& operator=(const SerialCommOverride&) = delete;
+
+    void Clear();
+    void SetString(const std::string& name, const std::string& data);
+    void SetRaw(const std::string& name, DWORD type, const std::vector<unsigned char>& data);
+    void RemoveKey();
+
+private:
+    struct Value {
+        std::string name;
+        DWORD type;
+        std::vector<unsigned char> data;
+    };
+    std::vector<Value> m_saved;
+};
+
+// Runs fn on a thread of its own; Join waits at most timeoutMs and tells whether it ended.
+class TestThread {
+public:
+    template <class F>
+    explicit TestThread(F fn) : m_fn(new Holder<F>(std::move(fn)))
+    {
+        m_thread = CreateThread(nullptr, 0, &TestThread::Run, m_fn, 0, nullptr);
+    }
+    ~TestThread();
+    TestThread(const TestThread&) = delete;
+    TestThread& operator=(const TestThread&) = delete;
+    bool Join(DWORD timeoutMs);
+
+private:
+    struct Base {
+        virtual ~Base() = default;
+        virtual void Call() = 0;
+    };
+    template <class F>
+    struct Holder : Base {
+        explicit Holder(F f) : fn(std::move(f)) {}
+        void Call() override { fn(); }
+        F fn;
+    };
+    static DWORD WINAPI Run(LPVOID p);
+    Base* m_fn;
+    HANDLE m_thread;
+};
+
+double NowMs();  // a monotonic clock in milliseconds
+std::vector<unsigned char> Bytes(std::initializer_list<int> values);
+std::string Hex(const unsigned char* bytes, size_t count);
+
+#endif
