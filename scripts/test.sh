@@ -29,5 +29,5 @@ step "Host tests"
 step "Checks of the 32-bit binaries"
 (cd build/win-i686 && ctest --output-on-failure)
 
-step "Wine tests (64-bit build, virtual COM ports, simulated digitizers)"
-(cd build/win-x86_64 && ctest --output-on-failure)
+step "Wine tests (64-bit build, virtual COM ports, simulated digitizers, a virtual display)"
+(cd build/win-x86_64 && xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure)

@@ -4,9 +4,10 @@
 # digitizer simulators, and leaves one wineserver running for the whole run;
 # `fixture.sh cleanup RUN_DIR` stops the simulators and the wineserver.
 #
-# Ports: COM3, COM5, COM6, COM12 and COM17 lead to simulators (RUN_DIR/comN, the control
-# port in RUN_DIR/comN.port); COM7 is defined but its device is missing, so it opens and
-# then fails at the first configuration call, like a port that cannot be used.
+# Ports: COM3, COM5, COM6, COM12 and COM17 lead to simulators (link RUN_DIR/sim-comN, the
+# control port in RUN_DIR/sim-comN.port; never "comN.port", which Windows opens as the
+# device COMn). COM7 is defined but its device is missing, so it opens and then fails at
+# the first configuration call, like a port that cannot be used.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/wine-env.sh"
@@ -33,7 +34,7 @@ write_registry() {
   {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n'
     printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-    for n in $simulated_ports; do printf '"COM%s"="%s"\r\n' "$n" "$run/com$n"; done
+    for n in $simulated_ports; do printf '"COM%s"="%s"\r\n' "$n" "$run/sim-com$n"; done
     printf '"COM%s"="%s"\r\n\r\n' "$missing_port" "$run/absent$missing_port"
     # Chinese text on screen: a CJK font behind the dialog font and the message-box font.
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
@@ -49,13 +50,13 @@ write_registry() {
 start_simulators() {
   local digisim=$1
   for n in $simulated_ports; do
-    rm -f "$run/com$n.port"
-    setsid "$digisim" --link "$run/com$n" > "$run/sim$n.log" 2>&1 < /dev/null &
+    rm -f "$run/sim-com$n.port"
+    setsid "$digisim" --link "$run/sim-com$n" > "$run/sim$n.log" 2>&1 < /dev/null &
     echo $! > "$run/sim$n.pid"
   done
   for n in $simulated_ports; do
-    for _ in $(seq 100); do [ -s "$run/com$n.port" ] && break; sleep 0.05; done
-    [ -s "$run/com$n.port" ] || { echo "simulator for COM$n did not start" >&2; cat "$run/sim$n.log" >&2; exit 1; }
+    for _ in $(seq 100); do [ -s "$run/sim-com$n.port" ] && break; sleep 0.05; done
+    [ -s "$run/sim-com$n.port" ] || { echo "simulator for COM$n did not start" >&2; cat "$run/sim$n.log" >&2; exit 1; }
   done
 }
 

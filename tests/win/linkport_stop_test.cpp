@@ -64,8 +64,12 @@ TEST(StopTest, ClosePortEndsABlockedWaitPromptlyEveryTime)
             }
             result = lib.WaitRecvdata(buffer, 100, 5);
         });
+        // Once the frame is out the thread is on its way into WaitRecvdata; stop it at any
+        // point of its wait from there.
+        for (int waited = 0; sim.Frames().size() < static_cast<size_t>(i + 1) && waited < 2000; waited += 2)
+            Sleep(2);
         seed = seed * 1103515245u + 12345u;
-        Sleep((seed >> 16) % 40);  // stop it at any point of its wait
+        Sleep((seed >> 16) % 40);
         const double start = NowMs();
         EXPECT_EQ(lib.ClosePort(), 1);
         const double closed = NowMs();

@@ -83,7 +83,7 @@ const LinkportApi& Linkport()
 Simulator::Simulator(unsigned comPort) : m_socket(INVALID_SOCKET)
 {
     StartWinsock();
-    const std::string portFile = WindowsPathFromEnv("QUILLANE_RUN_DIR") + "\\com" + std::to_string(comPort) + ".port";
+    const std::string portFile = WindowsPathFromEnv("QUILLANE_RUN_DIR") + "\\sim-com" + std::to_string(comPort) + ".port";
     std::ifstream in(portFile);
     int tcpPort = 0;
     in >> tcpPort;
