@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# The run command: installs what is missing, builds, and starts the setup assistant under
+# Wine on virtual COM3, with the bundled digitizer simulator on the far end of the line or
+# a real serial device.
+#
+#   scripts/run.sh                      simulator on COM3
+#   scripts/run.sh --device /dev/ttyUSB0  a real digitizer on COM3
+#   scripts/run.sh --behaviour silence  the simulator stays silent (reply, silence, badsum, ...)
+#   scripts/run.sh --software 9         the CAD program row a headless run configures (default 33)
+#
+# With a display (DISPLAY set) the window opens for use. Without one, the command runs a
+# configuration on a virtual display, prints what was sent and answered and the final
+# status, and saves a screenshot to build/run/screenshot.png.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+device="" behaviour=reply software=33
+while [ $# -gt 0 ]; do
+  case $1 in
+    --device) device=$2; shift 2 ;;
+    --behaviour) behaviour=$2; shift 2 ;;
+    --software) software=$2; shift 2 ;;
+    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    *) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
+  esac
+done
+
+scripts/deps.sh
+echo "Building..."
+cmake -S . -B build/host -DCMAKE_BUILD_TYPE=Debug > build/run-configure.log 2>&1 || { cat build/run-configure.log; exit 1; }
+cmake --build build/host -j"$(nproc)" --target digisim > build/run-build.log 2>&1 || { cat build/run-build.log; exit 1; }
+cmake -S . -B build/win-x86_64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+  >> build/run-configure.log 2>&1 || { cat build/run-configure.log; exit 1; }
+cmake --build build/win-x86_64 -j"$(nproc)" --target quillane_vr7 winauto >> build/run-build.log 2>&1 ||
+  { cat build/run-build.log; exit 1; }
+
+source scripts/wine-env.sh
+run=$root/build/run
+export WINEPREFIX=$run/pfx
+app=$root/build/win-x86_64/app/quillane\ VR7.exe
+winauto=$root/build/win-x86_64/tools/winauto/winauto.exe
+caption="Quillane Software Setup Assistant  V3.2"
+mkdir -p "$run"
+
+sim_pid="" xvfb_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  wineserver -k > /dev/null 2>&1 || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+if [ ! -d "$WINEPREFIX" ]; then
+  echo "Creating the Wine prefix in $WINEPREFIX..."
+  wine wineboot -i > "$run/wineboot.log" 2>&1
+fi
+wineserver -k > /dev/null 2>&1 || true
+
+if [ -n "$device" ]; then
+  [ -e "$device" ] || { echo "no such device: $device" >&2; exit 1; }
+  target=$device
+  echo "COM3 is $device"
+else
+  target=$run/sim-com3
+  rm -f "$target.port"
+  build/host/tools/digisim/digisim --link "$target" --behaviour "$behaviour" --verbose > "$run/digitizer.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do [ -s "$target.port" ] && break; sleep 0.05; done
+  [ -s "$target.port" ] || { cat "$run/digitizer.log"; exit 1; }
+  echo "COM3 is the digitizer simulator (behaviour: $behaviour)"
+fi
+
+# COM3, CJK fonts for the Chinese texts, no window-manager waits; then a fresh server maps
+# the port, and COM3 is made the only entry of the port list.
+{
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n"COM3"="%s"\r\n\r\n' "$target"
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+  printf '"宋体"="WenQuanYi Micro Hei"\r\n"SimSun"="WenQuanYi Micro Hei"\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n'
+} | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } > "$run/setup.reg"
+wine regedit /S "$(winpath "$run/setup.reg")" > /dev/null 2>&1
+wineserver -w
+wineserver -p > /dev/null 2>&1 < /dev/null
+wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' > "$run/serialcomm.txt" 2>&1 || true
+while read -r name _ data; do
+  [ "$data" = COM3 ] || wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "$name" /f > /dev/null 2>&1
+done < <(grep -E 'REG_SZ' "$run/serialcomm.txt" | tr -d '\r')
+
+if [ -n "${DISPLAY:-}" ]; then
+  echo "Starting the setup assistant; close its window to end."
+  wine "$app" > "$run/app.log" 2>&1
+  [ -n "$sim_pid" ] && { echo "What reached the digitizer:"; cat "$run/digitizer.log"; }
+  exit 0
+fi
+
+# No display: one configuration on a virtual display.
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1024x768x24 > "$run/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+sleep 1
+wine "$app" > "$run/app.log" 2>&1 &
+auto() { wine "$winauto" "$@" 2> /dev/null | tr -d '\r'; }
+auto wait-window "$caption" 20000 > /dev/null || { echo "the window did not appear" >&2; exit 1; }
+auto select "$caption" 1002 "$software" > /dev/null
+echo "Port: $(auto combo "$caption" 1000 | sed -n 's/^\* //p')   CAD software: $(auto combo "$caption" 1002 | sed -n 's/^\* //p')"
+auto click "$caption" 1003 > /dev/null
+status=""
+for _ in $(seq 300); do
+  sleep 0.1
+  status=$(auto text "$caption" 1005)
+  case $status in Status:*) [ "$(auto enabled "$caption" 1003)" = 1 ] && break ;; esac
+done
+sleep 0.5
+import -display "$display" -window root -crop 567x377+0+0 +repage "$run/screenshot.png" 2> /dev/null || true
+if [ -n "$sim_pid" ]; then
+  echo "On the line:"
+  sed 's/^/  /' "$run/digitizer.log"
+fi
+instructions=$(auto text "$caption" 1004)
+echo "Instructions shown: ${instructions:-(none for this CAD program)}" | sed '2,$s/^/  /'
+echo "Final status: $status"
+echo "Screenshot: $run/screenshot.png"
+auto key "$caption" escape > /dev/null || true
+sleep 1
