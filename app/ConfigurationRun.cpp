@@ -205,6 +205,7 @@ AttemptResult Run::Attempt(int index)
     AttemptResult result = AttemptResult::NoReply;
     if (replyResult != 0)
         result = CheckReply(share->reply, kReplyLength) ? AttemptResult::ValidReply : AttemptResult::InvalidReply;
+    // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDelete): the analyzer does not follow the count through InterlockedDecrement
     Release(share);
     return result;
 }

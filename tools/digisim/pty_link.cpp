@@ -71,26 +71,26 @@ bool processHolds(const std::string& pid, const std::string& linkText)
 
 bool PtyLink::plug(std::string& error)
 {
-    UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!master.valid()) {
+    UniqueFd newMaster(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!newMaster.valid()) {
         error = failure("posix_openpt");
         return false;
     }
-    if (::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0) {
+    if (::grantpt(newMaster.get()) != 0 || ::unlockpt(newMaster.get()) != 0) {
         error = failure("grantpt/unlockpt");
         return false;
     }
     char name[128];
-    if (::ptsname_r(master.get(), name, sizeof name) != 0) {
+    if (::ptsname_r(newMaster.get(), name, sizeof name) != 0) {
         error = failure("ptsname_r");
         return false;
     }
-    UniqueFd slave(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!slave.valid()) {
+    UniqueFd newSlave(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!newSlave.valid()) {
         error = failure("open slave");
         return false;
     }
-    if (!makeRaw(slave.get())) {
+    if (!makeRaw(newSlave.get())) {
         error = failure("raw mode");
         return false;
     }
@@ -99,8 +99,8 @@ bool PtyLink::plug(std::string& error)
         return false;
     }
     slavePath_ = name;
-    master_ = std::move(master);
-    slave_ = std::move(slave);
+    master_ = std::move(newMaster);
+    slave_ = std::move(newSlave);
     deadSlave_.reset();
     return true;
 }
