@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds the release files in dist/ from the 32-bit build:
+#   quillane-VR7-<version>-win32.zip   the program, the user guide and the licence
+#   quillane-VR7-<version>-setup.exe   an installer made with NSIS
+#   SHA256SUMS
+# The version is read from the program's own version block.
+#
+#   scripts/release.sh              configures (if needed) and builds build/win-i686 first
+#   scripts/release.sh --no-build   packages the program already built there
+# QUILLANE_RELEASE_BUILD names another build folder of the i686 toolchain.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+build=${QUILLANE_RELEASE_BUILD:-build/win-i686}
+dist=$root/dist
+program="quillane VR7.exe"
+guide=packaging/USER-GUIDE.txt
+licence=packaging/LICENSE.txt
+start=$SECONDS
+
+fail() { echo "release: $*" >&2; exit 1; }
+
+# The file version in the program's VS_FIXEDFILEINFO (found by its signature
+# 0xFEEF04BD, followed by the structure version and the version's two halves).
+exe_version() {
+  local offsets versions=() offset ms ls
+  offsets=$(LC_ALL=C grep -obUaP '\xbd\x04\xef\xfe' "$1" | cut -d: -f1) || return 1
+  for offset in $offsets; do
+    read -r ms ls < <(od -An -tu4 -j $((offset + 8)) -N 8 "$1")
+    versions+=("$((ms >> 16)).$((ms & 0xFFFF)).$((ls >> 16)).$((ls & 0xFFFF))")
+  done
+  # The program carries one version block (the library it embeds has none).
+  [ "$(printf '%s\n' "${versions[@]}" | sort -u | wc -l)" -eq 1 ] || return 1
+  echo "${versions[0]}"
+}
+
+case "${1:-}" in
+  --no-build) build_first=0 ;;
+  "") build_first=1 ;;
+  *) fail "unknown option $1 (use --no-build or nothing)" ;;
+esac
+
+if [ "$build_first" -eq 1 ]; then
+  scripts/deps.sh
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release > /dev/null
+  fi
+  cmake --build "$build" --target quillane_vr7 -j"$(nproc)"
+fi
+
+exe=$root/$build/app/$program
+[ -f "$exe" ] || fail "$build/app/$program does not exist; build it first (scripts/release.sh without --no-build)"
+scripts/check-pe.sh "$exe" i686 > /dev/null || fail "$exe is not a self-contained 32-bit program: $(scripts/check-pe.sh "$exe" i686 || true)"
+version=$(exe_version "$exe") || fail "cannot read one version block from $exe"
+command -v makensis > /dev/null || fail "makensis is missing (Debian package nsis)"
+
+zip=quillane-VR7-$version-win32.zip
+setup=quillane-VR7-$version-setup.exe
+mkdir -p "$dist"
+rm -f "$dist/$zip" "$dist/$setup" "$dist/SHA256SUMS"
+
+# The zip, from a staging folder so that it holds the three files at its top level.
+# Its entries carry the time of the last commit.
+stage=$(mktemp -d "$dist/.stage.XXXXXX")
+trap 'rm -rf "$stage"' EXIT
+cp "$exe" "$stage/$program"
+cp "$guide" "$licence" "$stage/"
+stamp=$(git log -1 --format=%cd --date=format:'%Y-%m-%d %H:%M:%S' 2>/dev/null || date -u '+%Y-%m-%d %H:%M:%S')
+(cd "$stage" && cmake -E tar cf "$dist/$zip" --format=zip --mtime="$stamp" -- \
+   "$program" "$(basename "$guide")" "$(basename "$licence")")
+
+makensis -V2 -DVERSION="$version" -DEXE="$exe" -DOUTFILE="$dist/$setup" packaging/installer.nsi
+
+(cd "$dist" && sha256sum "$zip" "$setup" > SHA256SUMS)
+echo "release $version, built in $((SECONDS - start)) s:"
+(cd "$dist" && ls -l "$zip" "$setup" SHA256SUMS | awk '{printf "  dist/%s  %s bytes\n", $NF, $5}')
