@@ -1,10 +1,16 @@
 // Stopping a WaitRecvdata that is blocked on one thread with a ClosePort from another,
 // hundreds of times, with the processor loaded.
+#include <windows.h>
+
+#include <psapi.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 
+#include "Automation.h"
 #include "TestEnv.h"
 
 namespace {
@@ -43,13 +49,25 @@ private:
 
 TEST(StopTest, ClosePortEndsABlockedWaitPromptlyEveryTime)
 {
-    constexpr int kRepetitions = 300;
+    constexpr int kRepetitions = 500;
     const LinkportApi& lib = Linkport();
     Simulator sim(kSpareSimPort);
     sim.Reset();
     sim.Behave("silence");
-    Load load;
+    auto load = std::make_unique<Load>();
 
+    struct Usage {
+        unsigned handles, threads;
+        SIZE_T memory;
+    };
+    auto usage = [] {
+        PROCESS_MEMORY_COUNTERS_EX memory = {};
+        K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                                sizeof memory);
+        return Usage{automation::CountHandles(GetCurrentProcessId()).value_or(0),
+                     automation::CountThreads(GetCurrentProcessId()).value_or(0), memory.PrivateUsage};
+    };
+    Usage early = {};
     double worstStop = 0;  // from ClosePort's call to the waiting thread's end
     double worstClose = 0;
     unsigned seed = 12345;
@@ -78,18 +96,30 @@ TEST(StopTest, ClosePortEndsABlockedWaitPromptlyEveryTime)
         EXPECT_EQ(result.load(), 0) << "repetition " << i;
         worstClose = std::max(worstClose, closed - start);
         worstStop = std::max(worstStop, ended - start);
+        if (i == 49)
+            early = usage();  // after the first allocations have settled
     }
+    const Usage late = usage();
+    printf("handles %u -> %u, threads %u -> %u, private memory %zu KiB -> %zu KiB\n", early.handles, late.handles,
+           early.threads, late.threads, early.memory / 1024, late.memory / 1024);
+    EXPECT_GT(early.handles, 0u) << "the handle count works";
+    EXPECT_LE(late.handles, early.handles + 2) << "no handle leaks across stopped waits";
+    EXPECT_LE(late.threads, early.threads);
+    EXPECT_LT(late.memory, early.memory + 512 * 1024);
     printf("%d stops: ClosePort took at most %.1f ms, the wait ended at most %.1f ms after it\n", kRepetitions,
            worstClose, worstStop);
     EXPECT_LT(worstStop, 1000.0);
 
     // The library is as good as new afterwards.
+    load.reset();
     sim.Reset();
     ASSERT_EQ(lib.OpenPort(kSpareSimPort, 9600, 'N', 8, 1), 1);
     unsigned char reply[100] = {};
-    ASSERT_EQ(lib.senddata(kFrame.data(), 6), 1);
     int result = -1;
-    TestThread waiter([&] { result = lib.WaitRecvdata(reply, 100, 5); });
+    TestThread waiter([&] {
+        if (lib.senddata(kFrame.data(), 6))
+            result = lib.WaitRecvdata(reply, 100, 5);
+    });
     if (!waiter.Join(3000))
         lib.ClosePort();
     ASSERT_TRUE(waiter.Join(3000));

@@ -265,4 +265,97 @@ TEST_F(WindowTest, AFailedDeploymentIsToldAndDisablesTestAndOk)
     RemoveDirectoryW(libraryFile.c_str());
 }
 
+
+TEST_F(WindowTest, ALibraryFileHeldByAnotherProgramIsToldNotOverwritten)
+{
+    // As on Windows when another copy has the file loaded: it cannot be written.
+    HANDLE held = CreateFileW(libraryFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Start();
+    const Box box = TakeMessageBox();
+    EXPECT_NE(box.text.find(L"could not be written"), std::wstring::npos) << automation::Narrow(box.text);
+    EXPECT_FALSE(automation::IsEnabled(Control(kTest)));
+    EXPECT_FALSE(automation::IsEnabled(Control(kConfigure)));
+    ExitWithEscape();
+    CloseHandle(held);
+}
+
+TEST_F(WindowTest, TwoCopiesAtOnceBothWorkAndClosingOneLeavesTheOther)
+{
+    Start();
+    Process first = std::move(app);
+    struct Ender {
+        Process& process;
+        ~Ender() { process.Terminate(); }
+    } endFirst{first};
+    HWND firstWindow = window;
+    Start();  // the second copy writes the same library file
+    ASSERT_NE(window, firstWindow);
+
+    // The second copy either works (it configures COM5) or tells why it cannot: on
+    // Windows, and here, the library file the first copy has loaded cannot be rewritten.
+    HWND box = automation::WaitForMessageBox(app.Id(), 2000, window);
+    if (box != nullptr) {
+        const std::wstring text = automation::MessageBoxText(box);
+        EXPECT_NE(text.find(L"could not be written"), std::wstring::npos) << automation::Narrow(text);
+        EXPECT_FALSE(automation::IsEnabled(Control(kConfigure)));
+        automation::PressOk(box);
+    } else {
+        Simulator other(kSimPort);
+        other.Reset();
+        ASSERT_TRUE(automation::SelectComboRow(Control(kPortList), 1));
+        ASSERT_TRUE(automation::ClickButton(Control(kConfigure)));
+        EXPECT_EQ(WatchStatusUntil(L"Status:OK!", 10000).back(), L"Status:OK!");
+    }
+    ExitWithEscape();
+
+    std::swap(app, first);
+    window = firstWindow;
+    ASSERT_TRUE(automation::ClickButton(Control(kConfigure)));
+    EXPECT_EQ(WatchStatusUntil(L"Status:OK!", 10000).back(), L"Status:OK!") << "the first copy still works";
+    EXPECT_TRUE(Exists(libraryFile)) << "the first copy still has it loaded";
+    ExitWithEscape();
+    EXPECT_FALSE(Exists(libraryFile)) << "the last copy to close deletes it";
+}
+
+TEST_F(WindowTest, DeploysIntoATemporaryFolderTheAnsiCodePageCannotSpell)
+{
+    UseTempFolder("\xE6\x95\xB0\xE5\xAD\x97\xE5\x8C\x96\xE4\xBB\xAA");  // 数字化仪
+    Start();
+    EXPECT_EQ(automation::WaitForMessageBox(app.Id(), 1000, window), nullptr);
+    EXPECT_TRUE(Exists(libraryFile));
+    EXPECT_EQ(automation::ReadComboRows(Control(kPortList)), (std::vector<std::wstring>{L"COM3", L"COM5"}));
+    ExitWithEscape();
+    EXPECT_FALSE(Exists(libraryFile));
+}
+
+TEST_F(WindowTest, TemporaryFolderPathsAtTheLengthLimitDeployOrFailCleanly)
+{
+    // 257 characters: the folder fits the program's buffer with its backslash, the
+    // library's path is then longer than 260 characters: it deploys (as Wine allows) or is
+    // refused with the message, never overflows. 300 characters do not fit: refused.
+    for (size_t length : {257u, 300u}) {
+        std::wstring folder = Widen(WindowsPathFromEnv("QUILLANE_RUN_DIR")) + L"\\";
+        folder += std::wstring(length - folder.size(), L'p');
+        if (length < 260)
+            CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr);
+        SetEnvironmentVariableW(L"TMP", folder.c_str());
+        SetEnvironmentVariableW(L"TEMP", folder.c_str());
+        Start();
+        HWND box = automation::WaitForMessageBox(app.Id(), 2000, window);
+        if (box != nullptr) {
+            const std::wstring text = automation::MessageBoxText(box);
+            EXPECT_EQ(text.rfind(L"The serial port library could not be prepared", 0), 0u)
+                << "length " << length << ": " << automation::Narrow(text);
+            EXPECT_FALSE(automation::IsEnabled(Control(kConfigure)));
+            automation::PressOk(box);
+        } else {
+            EXPECT_LT(length, 260u) << "a folder path that does not fit must be refused";
+            EXPECT_EQ(automation::ReadComboRows(Control(kPortList)).value_or(std::vector<std::wstring>{}).size(), 2u);
+            printf("a temporary folder of %zu characters: deployed\n", length);
+        }
+        ExitWithEscape();
+    }
+}
+
 }  // namespace

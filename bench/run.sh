@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# The benchmark: builds what it needs, sets up a Wine prefix with simulated digitizers
+# (the test rig's fixture) and prints a table of the configuration run's timings, the
+# CPU time of a run without a digitizer, and the start-up time against a bare dialog.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+scripts/deps.sh
+cmake -S . -B build/host -DCMAKE_BUILD_TYPE=Debug > /dev/null
+cmake --build build/host -j"$(nproc)" --target digisim > /dev/null
+cmake -S . -B build/win-x86_64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DQUILLANE_WINE_TESTS=ON -DQUILLANE_DIGISIM="$root/build/host/tools/digisim/digisim" > /dev/null
+cmake --build build/win-x86_64 -j"$(nproc)" --target run_bench > /dev/null
+
+run=$root/build/bench-run
+bin=$root/build/win-x86_64
+trap 'tests/win/fixture.sh cleanup "$run"' EXIT
+tests/win/fixture.sh setup "$run" "$root/build/host/tools/digisim/digisim" > /dev/null
+echo "quillane VR7 benchmark, $(date -u +%Y-%m-%d), $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)"
+echo "Wine $(/usr/lib/wine/wine64 --version 2>/dev/null), 64-bit build"
+WINEPREFIX=$run/pfx QUILLANE_RUN_DIR=$run QUILLANE_LINKPORT=$bin/portlib/linkport.dll \
+QUILLANE_APP="$bin/app/quillane VR7.exe" QUILLANE_BARE_DIALOG=$bin/tests/win/automation_target.exe \
+  xvfb-run -a -s "-screen 0 1024x768x24" scripts/wine "$bin/bench/run_bench.exe" > "$run/table.txt" 2> "$run/bench.err" < /dev/null
+tr -d '\r' < "$run/table.txt"
