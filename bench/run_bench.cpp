@@ -77,6 +77,9 @@ double StartUpMs(const std::wstring& exe, const std::wstring& caption, int combo
         }
         Sleep(1);
     }
+    if (ready < 0)
+        std::fprintf(stderr, "start-up not measured: started %d, window %p\n", p.Started() ? 1 : 0,
+                     static_cast<void*>(window));
     p.Terminate();
     return ready;
 }

@@ -313,27 +313,31 @@ int CSerialChannel::DoWaitByte(BYTE* out)
 {
     if (QueuedBytes() > 0 && DoReadByte(out, kByteTimeLimitMs))
         return 1;
+    // Over a pty, Wine ends every comm-event wait within milliseconds without an event
+    // (and starts a thread for each one). Once a wait has ended that way, the timed reads
+    // alone wait for the byte: each blocks until a byte comes or its time limit passes.
+    bool watchEvents = true;
     for (;;) {
         if (Stopping())
             return 0;
-        m_eventWord = 0;
-        ResetEvent(m_overlapped.hEvent);
-        if (!m_api.WaitCommEvent(m_device, &m_eventWord, &m_overlapped)) {
-            if (GetLastError() != ERROR_IO_PENDING)
-                return 0;  // failed outright: nothing would ever signal the event
-            if (Await(INFINITE) != Outcome::Completed) {
-                CancelAndCollect(true);
-                return 0;
-            }
-            // Collect the completion before the record is reused. Over a pty, Wine ends
-            // the wait every few milliseconds with no event: the timed read below paces
-            // the loop, so it never spins.
-            DWORD ignored = 0;
-            m_api.GetOverlappedResult(m_device, &m_overlapped, &ignored, FALSE);
+        if (watchEvents) {
+            m_eventWord = 0;
             ResetEvent(m_overlapped.hEvent);
+            if (!m_api.WaitCommEvent(m_device, &m_eventWord, &m_overlapped)) {
+                if (GetLastError() != ERROR_IO_PENDING)
+                    return 0;  // failed outright: nothing would ever signal the event
+                if (Await(INFINITE) != Outcome::Completed) {
+                    CancelAndCollect(true);
+                    return 0;
+                }
+                DWORD ignored = 0;  // collected before the record is reused
+                m_api.GetOverlappedResult(m_device, &m_overlapped, &ignored, FALSE);
+                ResetEvent(m_overlapped.hEvent);
+            }
+            watchEvents = (m_eventWord & m_eventMask) != 0;
         }
-        // Completed at once, or after a wait: a byte is due, or the wait ended without
-        // one. Either way the read has a time limit, so no path loops without waiting.
+        // A byte is due, or the wait ended without one. Either way the read has a time
+        // limit, so no path loops without waiting.
         BYTE received = 0;
         if (DoReadByte(&received, kByteTimeLimitMs)) {
             *out = received;

@@ -29,5 +29,12 @@ step "Host tests"
 step "Checks of the 32-bit binaries"
 (cd build/win-i686 && ctest --output-on-failure)
 
+step "Release packages from the 32-bit build"
+scripts/release.sh --no-build
+tests/release/check-release.sh
+
+step "Checks: sanitizers, fuzzing, cppcheck, clang-tidy, -Werror 64-bit build"
+scripts/checks.sh
+
 step "Wine tests (64-bit build, virtual COM ports, simulated digitizers, a virtual display)"
 (cd build/win-x86_64 && xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure)
