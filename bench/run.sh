@@ -14,11 +14,18 @@ cmake --build build/win-x86_64 -j"$(nproc)" --target run_bench > /dev/null
 
 run=$root/build/bench-run
 bin=$root/build/win-x86_64
-trap 'tests/win/fixture.sh cleanup "$run"' EXIT
+# The virtual display comes first: Wine's desktop process, started with the prefix's
+# services, must see it for windows to appear.
+display=:$((190 + RANDOM % 100))
+Xvfb "$display" -screen 0 1024x768x24 > /dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=$display
+trap 'tests/win/fixture.sh cleanup "$run"; kill $xvfb' EXIT
+sleep 1
 tests/win/fixture.sh setup "$run" "$root/build/host/tools/digisim/digisim" > /dev/null
 echo "quillane VR7 benchmark, $(date -u +%Y-%m-%d), $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)"
 echo "Wine $(/usr/lib/wine/wine64 --version 2>/dev/null), 64-bit build"
 WINEPREFIX=$run/pfx QUILLANE_RUN_DIR=$run QUILLANE_LINKPORT=$bin/portlib/linkport.dll \
 QUILLANE_APP="$bin/app/quillane VR7.exe" QUILLANE_BARE_DIALOG=$bin/tests/win/automation_target.exe \
-  xvfb-run -a -s "-screen 0 1024x768x24" scripts/wine "$bin/bench/run_bench.exe" > "$run/table.txt" 2> "$run/bench.err" < /dev/null
+  scripts/wine "$bin/bench/run_bench.exe" > "$run/table.txt" 2> "$run/bench.err" < /dev/null
 tr -d '\r' < "$run/table.txt"
