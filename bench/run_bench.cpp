@@ -89,14 +89,8 @@ double StartUpMs(const std::wstring& exe, const std::wstring& caption, int combo
 int main()
 {
     const LinkportApi& lib = Linkport();
-    PortEntryPoints entries;
-    entries.TestPort = lib.TestPort;
-    entries.OpenPort = lib.OpenPort;
-    entries.ListSerialComm = lib.ListSerialComm;
-    entries.recvdata = lib.recvdata;
-    entries.WaitRecvdata = lib.WaitRecvdata;
-    entries.senddata = lib.senddata;
-    entries.ClosePort = lib.ClosePort;
+    const PortEntryPoints entries = {lib.TestPort,     lib.OpenPort, lib.ListSerialComm, lib.recvdata,
+                                     lib.WaitRecvdata, lib.senddata, lib.ClosePort};
     RunState state;
     state.replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     Simulator sim(kPort);

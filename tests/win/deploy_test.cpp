@@ -54,10 +54,7 @@ protected:
     // A temporary folder of the test's own, named (UTF-8) below the run's folder.
     void UseTempFolder(const std::string& name)
     {
-        folder = Widen(WindowsPathFromEnv("QUILLANE_RUN_DIR") + "\\" + name);
-        CreateDirectoryW(folder.c_str(), nullptr);
-        SetEnvironmentVariableW(L"TMP", folder.c_str());
-        SetEnvironmentVariableW(L"TEMP", folder.c_str());
+        folder = ::UseTempFolder(name);
         expectedPath = folder + L"\\vx.dll";
         DeleteFileW(expectedPath.c_str());
     }

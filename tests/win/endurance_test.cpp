@@ -46,10 +46,7 @@ protected:
         sim.Reset();
         ports.Clear();
         ports.SetString("\\Device\\Serial2", "COM3");
-        const std::wstring temp = automation::Widen(WindowsPathFromEnv("QUILLANE_RUN_DIR") + "\\endurance");
-        CreateDirectoryW(temp.c_str(), nullptr);
-        SetEnvironmentVariableW(L"TMP", temp.c_str());
-        SetEnvironmentVariableW(L"TEMP", temp.c_str());
+        UseTempFolder("endurance");
         app = automation::Process::Start(automation::Widen(WindowsPathFromEnv("QUILLANE_APP")));
         window = automation::WaitForDialog(kCaption, 15000, app.Id());
         ASSERT_NE(window, nullptr);

@@ -90,13 +90,8 @@ protected:
     {
         sim.Reset();
         state.replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        entries.TestPort = lib.TestPort;
-        entries.OpenPort = lib.OpenPort;
-        entries.ListSerialComm = lib.ListSerialComm;
-        entries.recvdata = lib.recvdata;
-        entries.WaitRecvdata = lib.WaitRecvdata;
-        entries.senddata = lib.senddata;
-        entries.ClosePort = lib.ClosePort;
+        entries = {lib.TestPort, lib.OpenPort, lib.ListSerialComm, lib.recvdata,
+                   lib.WaitRecvdata, lib.senddata, lib.ClosePort};
     }
     void TearDown() override
     {

@@ -50,10 +50,7 @@ protected:
     // The program inherits the temporary folder from this process.
     void UseTempFolder(const std::string& name)
     {
-        tempFolder = Widen(WindowsPathFromEnv("QUILLANE_RUN_DIR") + "\\" + name);
-        CreateDirectoryW(tempFolder.c_str(), nullptr);
-        SetEnvironmentVariableW(L"TMP", tempFolder.c_str());
-        SetEnvironmentVariableW(L"TEMP", tempFolder.c_str());
+        tempFolder = ::UseTempFolder(name);
         libraryFile = tempFolder + L"\\vx.dll";
     }
 

@@ -55,6 +55,18 @@ std::string WindowsPathFromEnv(const char* variable)
     return path;
 }
 
+std::wstring UseTempFolder(const std::string& name)
+{
+    const std::string utf8 = WindowsPathFromEnv("QUILLANE_RUN_DIR") + "\\" + name;
+    std::wstring folder(utf8.size(), L'\0');
+    folder.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                                          &folder[0], static_cast<int>(folder.size()))));
+    CreateDirectoryW(folder.c_str(), nullptr);
+    SetEnvironmentVariableW(L"TMP", folder.c_str());
+    SetEnvironmentVariableW(L"TEMP", folder.c_str());
+    return folder;
+}
+
 LinkportApi LoadLinkport()
 {
     LinkportApi api = {};

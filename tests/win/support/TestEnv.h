@@ -15,6 +15,10 @@
 // Unix paths handed over in the environment, in their Windows form (drive Z:).
 std::string WindowsPathFromEnv(const char* variable);
 
+// Creates a folder (name in UTF-8) below the test run's folder and makes it this
+// process's temporary folder, which the programs it starts inherit; returns its path.
+std::wstring UseTempFolder(const std::string& name);
+
 // The seven exports, bound by name from the library built in this tree.
 struct LinkportApi {
     HMODULE module;
