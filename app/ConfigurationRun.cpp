@@ -166,6 +166,8 @@ AttemptResult Run::Attempt(int index)
     std::memcpy(share->frame, m_frame, sizeof m_frame);
     share->sendLength = kFrameLength;
     share->replyLength = kReplyLength;
+    // Should the duplicate fail, the waiter cannot signal: the attempt then makes its
+    // eleven polls, and a reply the waiter stored is still judged after it has ended.
     DuplicateHandle(GetCurrentProcess(), m_state.replyEvent, GetCurrentProcess(), &share->event, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
     ResetEvent(m_state.replyEvent);  // no earlier signal counts for this waiter
@@ -195,8 +197,10 @@ AttemptResult Run::Attempt(int index)
         if (WaitForSingleObject(thread, kWaiterEndBoundMs) == WAIT_OBJECT_0) {
             replyResult = share->replyResult;
         } else {
-            // Never seen: the waiter outlived its bound. It keeps its own storage and its
-            // own handle of the old event, so it cannot disturb the attempts that follow.
+            // Never seen: the waiter outlived its bound (it is stuck inside the library).
+            // It keeps its own storage and its own handle of the old event, so its late
+            // result and signal are never taken for a later attempt's; while it stays in
+            // the library, the library refuses later transfers, which count as no reply.
             CloseHandle(m_state.replyEvent);
             m_state.replyEvent = NewReplyEvent();
         }

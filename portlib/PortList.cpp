@@ -35,10 +35,9 @@ int ListSerialPorts(unsigned short* ports, int capacity)
 
             BYTE data[kDataCapacity] = {};
             DWORD dataSize = kDataCapacity;
-            DWORD type = REG_NONE;
-            if (RegQueryValueExA(key, name, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+            if (RegQueryValueExA(key, name, nullptr, nullptr, data, &dataSize) != ERROR_SUCCESS)
                 continue;  // unreadable, or longer than the buffer
-            if (type != REG_SZ || count >= capacity)
+            if (count >= capacity)
                 continue;
             const int port = ParseComPortName(reinterpret_cast<const char*>(data), dataSize);
             if (port != 0)

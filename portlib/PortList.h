@@ -4,7 +4,7 @@
 
 // Stores the port numbers of the key's values in the registry's order (neither sorted nor
 // made unique) into ports[0..capacity-1] and returns how many were stored. Values whose
-// data is not a REG_SZ port name ("COM" and a number from 1 to 255) are skipped.
+// data is not a port name ("COM" and a number from 1 to 255) are skipped.
 int ListSerialPorts(unsigned short* ports, int capacity);
 
 #endif

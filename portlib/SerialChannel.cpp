@@ -170,9 +170,10 @@ int CSerialChannel::Close()
         busy = m_busy;
     }
     // A transfer on another thread sees the stop, cancels and collects its operation and
-    // leaves within a few milliseconds; the bound is a safety net only.
-    if (busy)
-        WaitForSingleObject(m_idle, kStopBoundMs);
+    // leaves within milliseconds. The bound is a safety net for a thread that was killed
+    // inside a transfer: its handles are then left as they are, never closed under it.
+    if (busy && WaitForSingleObject(m_idle, kStopBoundMs) != WAIT_OBJECT_0)
+        return 1;
 
     Lock lock(m_guard);
     ReleaseDevice();
@@ -222,7 +223,7 @@ int CSerialChannel::Read(BYTE* buffer, int length, DWORD timeoutMs)
 int CSerialChannel::ReadByte(BYTE* out, DWORD timeoutMs)
 {
     Transfer transfer(*this);
-    return transfer.Admitted() ? DoReadByte(out, timeoutMs) : 0;
+    return transfer.Admitted() && DoReadByte(out, timeoutMs) == ByteRead::Got ? 1 : 0;
 }
 
 int CSerialChannel::WaitByte(BYTE* out)
@@ -278,20 +279,20 @@ int CSerialChannel::DoRead(BYTE* buffer, int length, DWORD timeoutMs)
     return 0;
 }
 
-int CSerialChannel::DoReadByte(BYTE* out, DWORD timeoutMs)
+CSerialChannel::ByteRead CSerialChannel::DoReadByte(BYTE* out, DWORD timeoutMs)
 {
     if (QueuedBytes() == 0 && timeoutMs == 0)
-        return 0;
+        return ByteRead::None;
     ResetEvent(m_overlapped.hEvent);
     DWORD received = 0;
     if (m_api.ReadFile(m_device, &m_byte, 1, &received, &m_overlapped)) {
         if (received != 1)
-            return 0;
+            return ByteRead::Failed;  // ended at once without a byte: the line is gone
         *out = m_byte;
-        return 1;
+        return ByteRead::Got;
     }
     if (GetLastError() != ERROR_IO_PENDING)
-        return 0;
+        return ByteRead::Failed;
     const Outcome outcome = Await(timeoutMs);
     if (outcome == Outcome::Completed) {
         received = 0;
@@ -299,19 +300,19 @@ int CSerialChannel::DoReadByte(BYTE* out, DWORD timeoutMs)
     } else {
         received = CancelAndCollect(false);
         // A byte that arrived while the read was being cancelled is kept, not lost; a
-        // stopped transfer ends with 0 all the same.
+        // stopped transfer ends without a byte all the same.
         if (outcome == Outcome::Stopped)
-            return 0;
+            return ByteRead::None;
     }
     if (received != 1)
-        return 0;
+        return ByteRead::None;
     *out = m_byte;
-    return 1;
+    return ByteRead::Got;
 }
 
 int CSerialChannel::DoWaitByte(BYTE* out)
 {
-    if (QueuedBytes() > 0 && DoReadByte(out, kByteTimeLimitMs))
+    if (QueuedBytes() > 0 && DoReadByte(out, kByteTimeLimitMs) == ByteRead::Got)
         return 1;
     // Over a pty, Wine ends every comm-event wait within milliseconds without an event
     // (and starts a thread for each one). Once a wait has ended that way, the timed reads
@@ -336,12 +337,18 @@ int CSerialChannel::DoWaitByte(BYTE* out)
             }
             watchEvents = (m_eventWord & m_eventMask) != 0;
         }
-        // A byte is due, or the wait ended without one. Either way the read has a time
-        // limit, so no path loops without waiting.
+        // A byte is due, or the wait ended without one. The read waits up to its time
+        // limit; one that cannot even start means the line is gone (a device unplugged, a
+        // hung-up line), and looping on it would spin.
         BYTE received = 0;
-        if (DoReadByte(&received, kByteTimeLimitMs)) {
+        switch (DoReadByte(&received, kByteTimeLimitMs)) {
+        case ByteRead::Got:
             *out = received;
             return 1;
+        case ByteRead::Failed:
+            return 0;
+        case ByteRead::None:
+            break;
         }
     }
 }
@@ -370,16 +377,15 @@ CSerialChannel::Outcome CSerialChannel::Await(DWORD timeoutMs)
     }
 }
 
-// Ends the operation in progress and waits (bounded) until the system has finished with
-// the record and the buffer; returns the bytes it transferred.
+// Ends the operation in progress and waits until the system has finished with the record
+// and the buffer (a cancelled operation always completes); returns the bytes it transferred.
 DWORD CSerialChannel::CancelAndCollect(bool commEventWait)
 {
     if (commEventWait)
         m_api.SetCommMask(m_device, m_eventMask);  // ends a pending comm-event wait, also under Wine
     m_api.CancelIoEx(m_device, &m_overlapped);
-    WaitForSingleObject(m_overlapped.hEvent, kCancelBoundMs);
     DWORD transferred = 0;
-    m_api.GetOverlappedResult(m_device, &m_overlapped, &transferred, FALSE);
+    m_api.GetOverlappedResult(m_device, &m_overlapped, &transferred, TRUE);
     ResetEvent(m_overlapped.hEvent);
     return transferred;
 }

@@ -10,7 +10,8 @@
 // cancels its own operation, collects the completion and leaves; only after that does
 // Close release the device and the event. The stop is recognised by the channel's own
 // state, never by an error code (Wine ends comm-event waits on a pty with the same code a
-// cancel gives).
+// cancel gives). Every wait of a transfer watches the stop event, and a cancelled
+// operation always completes, so a stopped transfer leaves within milliseconds.
 #ifndef LINKPORT_SERIALCHANNEL_H
 #define LINKPORT_SERIALCHANNEL_H
 
@@ -26,7 +27,6 @@ public:
     static constexpr UINT kLastPort = 16;
     static constexpr DWORD kTimeoutMs = 50;         // every member of the device timeouts
     static constexpr DWORD kByteTimeLimitMs = 100;  // ReadByte inside WaitByte
-    static constexpr DWORD kCancelBoundMs = 500;    // collecting a cancelled operation
     static constexpr DWORD kStopBoundMs = 2000;     // Close waiting for a stopped transfer
 
     explicit CSerialChannel(const CommApi& api = Win32CommApi());
@@ -46,11 +46,14 @@ public:
 
 private:
     enum class Outcome { Completed, TimedOut, Stopped, Failed };
+    // What a one-byte read gave: the byte; no byte within the time limit (or stopped); or
+    // a read that could not even start, so no time passed waiting.
+    enum class ByteRead { Got, None, Failed };
     class Transfer;  // admits one transfer at a time while the channel is open
 
     int DoWrite(const BYTE* data, int length);
     int DoRead(BYTE* buffer, int length, DWORD timeoutMs);
-    int DoReadByte(BYTE* out, DWORD timeoutMs);
+    ByteRead DoReadByte(BYTE* out, DWORD timeoutMs);
     int DoWaitByte(BYTE* out);
     DWORD QueuedBytes();
     Outcome Await(DWORD timeoutMs);

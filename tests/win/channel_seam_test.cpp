@@ -27,6 +27,7 @@ struct FakeDevice {
     DWORD writeCompletes = 0;  // bytes a pending write reports
     Transfer read = Transfer::Pending;
     bool waitFails = false;
+    bool waitEndsEmpty = false;  // the comm-event wait ends at once without an event, as Wine's does
 
     std::vector<std::string> calls;
     std::string deviceName;
@@ -129,10 +130,12 @@ BOOL WINAPI FakeGetOverlappedResult(HANDLE, LPOVERLAPPED, LPDWORD done, BOOL)
     *done = g_fake.pendingBytes;
     return TRUE;
 }
-BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD mask, LPOVERLAPPED)
+BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD mask, LPOVERLAPPED overlapped)
 {
     g_fake.calls.push_back("WaitCommEvent");
     *mask = 0;
+    if (g_fake.waitEndsEmpty)
+        SetEvent(overlapped->hEvent);
     SetLastError(g_fake.waitFails ? ERROR_INVALID_PARAMETER : ERROR_IO_PENDING);
     return FALSE;
 }
@@ -302,6 +305,22 @@ TEST_F(ChannelTest, AWaitThatFailsOutrightEndsWaitByte)
         channel.Close();
     ASSERT_TRUE(ended) << "WaitByte kept waiting for an event nothing will signal";
     EXPECT_EQ(result, 0);
+}
+
+TEST_F(ChannelTest, ALineThatIsGoneEndsWaitByteInsteadOfSpinning)
+{
+    ASSERT_EQ(Configure(), 1);
+    g_fake.waitEndsEmpty = true;
+    g_fake.read = Transfer::Fails;  // as after a hang-up or an unplugged adapter
+    BYTE out = 0;
+    int result = -1;
+    TestThread waiter([&] { result = channel.WaitByte(&out); });
+    const bool ended = waiter.Join(2000);
+    if (!ended)
+        channel.Close();
+    ASSERT_TRUE(ended) << "WaitByte kept retrying a read that cannot start";
+    EXPECT_EQ(result, 0);
+    EXPECT_LE(std::count(g_fake.calls.begin(), g_fake.calls.end(), "ReadFile"), 2);
 }
 
 TEST_F(ChannelTest, CloseStopsAWaitByteOnAnotherThread)

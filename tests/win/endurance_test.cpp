@@ -30,7 +30,7 @@ Usage UsageOf(const automation::Process& app)
     PROCESS_MEMORY_COUNTERS_EX memory = {};
     memory.cb = sizeof memory;
     if (K32GetProcessMemoryInfo(app.Handle(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory))
-        usage.memory = memory.PrivateUsage;
+        usage.memory = memory.PagefileUsage;  // committed private memory (Wine reports PrivateUsage as 0)
     return usage;
 }
 
@@ -96,7 +96,8 @@ TEST_F(EnduranceTest, ResourcesStayFlatOverManyRuns)
     const Usage afterAll = UsageOf(app);
     Print("after 200 successful runs", afterAll);
 
-    EXPECT_GT(afterFirst.handles, 0u);
+    EXPECT_GT(afterFirst.handles, 0u) << "the counts work";
+    EXPECT_GT(afterFirst.memory, 0u);
     EXPECT_LE(afterTen.handles, afterFirst.handles + 2);
     EXPECT_LE(afterAll.handles, afterFirst.handles + 2);
     EXPECT_LE(afterAll.threads, afterFirst.threads);

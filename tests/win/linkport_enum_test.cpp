@@ -60,7 +60,7 @@ TEST_F(PortListTest, ListsOnlyDataThatNamesAPort)
     }
 }
 
-TEST_F(PortListTest, DataOfTwentyBytesOrMoreOrNotAStringIsSkippedSafely)
+TEST_F(PortListTest, DataOfTwentyBytesOrMoreIsSkippedAndOnlyTheDataCounts)
 {
     // Exactly 20 bytes, no terminator: fills the whole data buffer.
     const std::string twenty = "COM1xxxxxxxxxxxxxxxx";
@@ -68,10 +68,11 @@ TEST_F(PortListTest, DataOfTwentyBytesOrMoreOrNotAStringIsSkippedSafely)
     values.SetRaw("\\Device\\Serial0", REG_SZ, std::vector<unsigned char>(twenty.begin(), twenty.end()));
     values.SetString("\\Device\\Serial1", "COM4");
     values.SetString("\\Device\\Serial2", std::string(40, 'C'));  // longer than the buffer
+    // The value's type is not asked for: data that names a port counts, whatever its type.
     values.SetRaw("\\Device\\Serial3", REG_BINARY, Bytes({'C', 'O', 'M', '5', 0}));
     values.SetRaw("\\Device\\Serial4", REG_DWORD, Bytes({6, 0, 0, 0}));
     values.SetRaw("\\Device\\Serial5", REG_SZ, Bytes({'C', 'O', 'M', '7'}));  // unterminated, short
-    EXPECT_EQ(List(), (Ports{4, 7}));
+    EXPECT_EQ(List(), (Ports{4, 5, 7}));
 }
 
 TEST_F(PortListTest, CapacityLimitsWhatIsStored)
