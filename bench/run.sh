@@ -26,6 +26,6 @@ tests/win/fixture.sh setup "$run" "$root/build/host/tools/digisim/digisim" > /de
 echo "quillane VR7 benchmark, $(date -u +%Y-%m-%d), $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)"
 echo "Wine $(/usr/lib/wine/wine64 --version 2>/dev/null), 64-bit build"
 WINEPREFIX=$run/pfx QUILLANE_RUN_DIR=$run QUILLANE_LINKPORT=$bin/portlib/linkport.dll \
-QUILLANE_APP="$bin/app/quillane VR7.exe" QUILLANE_BARE_DIALOG=$bin/tests/win/automation_target.exe \
+QUILLANE_APP="$bin/app/quillane VR7.exe" QUILLANE_BARE_DIALOG=$bin/bench/bare_dialog.exe \
   scripts/wine "$bin/bench/run_bench.exe" > "$run/table.txt" 2> "$run/bench.err" < /dev/null
 tr -d '\r' < "$run/table.txt"

@@ -10,7 +10,7 @@
 #include "Automation.h"
 #include "ConfigurationRun.h"
 #include "TestEnv.h"
-#include "automation_target.h"
+#include "bare_dialog.h"
 
 namespace {
 
@@ -120,7 +120,7 @@ int main()
     const std::wstring bare = automation::Widen(WindowsPathFromEnv("QUILLANE_BARE_DIALOG"));
     for (int i = 0; i < kStartRuns; ++i) {
         appStart.push_back(StartUpMs(app, L"Quillane Software Setup Assistant  V3.2", 1002));
-        bareStart.push_back(StartUpMs(bare, automation::Widen(TARGET_CAPTION), TARGET_COMBO));
+        bareStart.push_back(StartUpMs(bare, automation::Widen(BARE_CAPTION), BARE_COMBO));
     }
 
     std::printf("| measure | result | reference |\n|---|---|---|\n");

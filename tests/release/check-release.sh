@@ -23,17 +23,7 @@ bad() { echo "FAIL  $*"; failed=$((failed + 1)); }
 check() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
 finish() { echo "release: $passed passed, $failed failed"; [ "$failed" -eq 0 ]; exit; }
 
-# The file version in a program's VS_FIXEDFILEINFO (see scripts/release.sh).
-exe_version() {
-  local offsets versions=() offset ms ls
-  offsets=$(LC_ALL=C grep -obUaP '\xbd\x04\xef\xfe' "$1" | cut -d: -f1) || return 1
-  for offset in $offsets; do
-    read -r ms ls < <(od -An -tu4 -j $((offset + 8)) -N 8 "$1")
-    versions+=("$((ms >> 16)).$((ms & 0xFFFF)).$((ls >> 16)).$((ls & 0xFFFF))")
-  done
-  [ "$(printf '%s\n' "${versions[@]}" | sort -u | wc -l)" -eq 1 ] || return 1
-  echo "${versions[0]}"
-}
+source "$root/scripts/pe-version.sh"
 
 # The machine field of a PE image ("014c" for i386), or failure when it is not one.
 pe_machine() {

@@ -174,6 +174,19 @@ protected:
     {
         return channel.Configure(port, baud, parity, data, stop, EV_RXCHAR, 256, 256);
     }
+    // WaitByte's result, or -1 when it had not ended within the bound (then it is stopped).
+    int WaitByteEndsWithin(DWORD boundMs)
+    {
+        BYTE out = 0;
+        int result = -1;
+        TestThread waiter([&] { result = channel.WaitByte(&out); });
+        if (!waiter.Join(boundMs)) {
+            channel.Close();
+            waiter.Join(boundMs);
+            return -1;
+        }
+        return result;
+    }
     CSerialChannel channel{kFakeApi};
 };
 
@@ -297,14 +310,7 @@ TEST_F(ChannelTest, AWaitThatFailsOutrightEndsWaitByte)
 {
     ASSERT_EQ(Configure(), 1);
     g_fake.waitFails = true;
-    BYTE out = 0;
-    int result = -1;
-    TestThread waiter([&] { result = channel.WaitByte(&out); });
-    const bool ended = waiter.Join(2000);
-    if (!ended)
-        channel.Close();
-    ASSERT_TRUE(ended) << "WaitByte kept waiting for an event nothing will signal";
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(WaitByteEndsWithin(2000), 0) << "WaitByte kept waiting for an event nothing will signal";
 }
 
 TEST_F(ChannelTest, ALineThatIsGoneEndsWaitByteInsteadOfSpinning)
@@ -312,14 +318,7 @@ TEST_F(ChannelTest, ALineThatIsGoneEndsWaitByteInsteadOfSpinning)
     ASSERT_EQ(Configure(), 1);
     g_fake.waitEndsEmpty = true;
     g_fake.read = Transfer::Fails;  // as after a hang-up or an unplugged adapter
-    BYTE out = 0;
-    int result = -1;
-    TestThread waiter([&] { result = channel.WaitByte(&out); });
-    const bool ended = waiter.Join(2000);
-    if (!ended)
-        channel.Close();
-    ASSERT_TRUE(ended) << "WaitByte kept retrying a read that cannot start";
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(WaitByteEndsWithin(2000), 0) << "WaitByte kept retrying a read that cannot start";
     EXPECT_LE(std::count(g_fake.calls.begin(), g_fake.calls.end(), "ReadFile"), 2);
 }
 

@@ -1,5 +1,6 @@
 // The configuration run without its window: the real port library, a virtual COM port
-// and a simulated digitizer, with a view that records what the user would see.
+// and a simulated digitizer (well-behaved or faulty), with a view that records what the
+// user would see.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -103,6 +104,14 @@ protected:
     {
         view.start = NowMs();
         RunConfiguration(entries, view, state);
+    }
+    void ExpectTheNextRunWorks()
+    {
+        sim.Reset();
+        RecordingView next;
+        Run(next);
+        EXPECT_EQ(next.Texts("status").back(), kStatusOk);
+        EXPECT_EQ(sim.Holders(), 0);
     }
 
     const LinkportApi& lib = Linkport();
@@ -266,6 +275,46 @@ TEST_F(RunTest, TwoRunsInARowEachCountFromOne)
     Run(second);
     EXPECT_EQ(second.CountsByAttempt().at(0), std::vector<int>{1});
     EXPECT_EQ(second.Texts("status").back(), kStatusOk);
+}
+
+// Faults of the device and the line: whatever the digitizer does, the run ends in its
+// usual time with an honest ending, and the next run works.
+TEST_F(RunTest, ADigitizerUnpluggedDuringTheRunEndsItHonestly)
+{
+    sim.Behave("hangup");  // answers the first frame by hanging up the line
+    RecordingView view;
+    Run(view);
+    const std::vector<std::string> status = view.Texts("status");
+    const bool openFailed = view.Texts("message") == std::vector<std::string>{kOpenFailureMessage};
+    const bool errored = !status.empty() && status.back() == kStatusError && state.errorFlag == 1;
+    EXPECT_TRUE(openFailed || errored);
+    EXPECT_EQ(view.Texts("ok").back(), "enabled");
+    EXPECT_LT(view.Duration(), 9500.0);
+    sim.Command("plug");
+    ExpectTheNextRunWorks();
+}
+
+TEST_F(RunTest, GarbagePartialRepliesAndFloodsEndInAnError)
+{
+    const struct {
+        const char* behaviour;
+        double maxMs;
+    } cases[] = {
+        {"garbage", 3000},  // rejected at once, five times
+        {"partial", 9500},  // two bytes and silence: every attempt waits its eleven polls
+        {"flood", 9500},    // a stream of 0x55 bytes
+    };
+    for (const auto& c : cases) {
+        sim.Reset();
+        sim.Behave(c.behaviour);
+        RecordingView view;
+        Run(view);
+        EXPECT_EQ(view.Texts("status").back(), kStatusError) << c.behaviour;
+        EXPECT_EQ(state.errorFlag, 1) << c.behaviour;
+        EXPECT_TRUE(view.Texts("message").empty()) << c.behaviour;
+        EXPECT_LT(view.Duration(), c.maxMs) << c.behaviour;
+        ExpectTheNextRunWorks();
+    }
 }
 
 // Entry points standing in for the library where it cannot show a case.
