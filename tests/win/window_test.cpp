@@ -153,7 +153,7 @@ TEST_F(WindowTest, AConfigurationEndsWithOkAndReleasesThePort)
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].bytes, Bytes({0xDB, 0x01, 0x0E, 0x71, 0x80, 0xDD}));
     EXPECT_EQ(sim.Holders(), 0);
-    EXPECT_EQ(automation::ControlTextColour(Control(kStatus)), automation::TextColour::Dark);
+    EXPECT_EQ(automation::ShownTextColour(Control(kStatus), automation::TextColour::Dark), automation::TextColour::Dark);
 }
 
 TEST_F(WindowTest, AnErrorIsShownInRedUntilTheNextRun)
@@ -171,14 +171,14 @@ TEST_F(WindowTest, AnErrorIsShownInRedUntilTheNextRun)
         counted = counted || s.rfind(L"Please wait ", 0) == 0;
     EXPECT_TRUE(counted) << "the count is shown while the run holds the window";
     EXPECT_EQ(sim.Frames().size(), 5u);
-    EXPECT_EQ(automation::ControlTextColour(Control(kStatus)), automation::TextColour::Red);
+    EXPECT_EQ(automation::ShownTextColour(Control(kStatus), automation::TextColour::Red), automation::TextColour::Red);
     const std::wstring instructions = Text(Control(kInstructions));
     EXPECT_EQ(instructions.rfind(L"Please select: AccuMark\r\n", 0), 0u) << "row 9's text stays";
 
     sim.Behave("reply");
     ASSERT_TRUE(automation::ClickButton(Control(kConfigure)));
     EXPECT_EQ(WatchStatusUntil(L"Status:OK!", 10000).back(), L"Status:OK!");
-    EXPECT_EQ(automation::ControlTextColour(Control(kStatus)), automation::TextColour::Dark);
+    EXPECT_EQ(automation::ShownTextColour(Control(kStatus), automation::TextColour::Dark), automation::TextColour::Dark);
 }
 
 TEST_F(WindowTest, TestOnAFreePortSaysOkAndClosesThePort)

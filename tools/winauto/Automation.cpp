@@ -452,6 +452,19 @@ std::optional<TextColour> ControlTextColour(HWND control)
     return ClassifyInk(CountInk(*shot, shot->Area()));
 }
 
+std::optional<TextColour> ShownTextColour(HWND control, TextColour expected, DWORD timeoutMs)
+{
+    for (int i = 0; i < 2; ++i)
+        SendMessageTimeoutW(control, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    std::optional<TextColour> seen = ControlTextColour(control);
+    while (seen != expected && GetTickCount64() < end) {
+        Sleep(20);
+        seen = ControlTextColour(control);
+    }
+    return seen;
+}
+
 const char* ToString(TextColour colour)
 {
     switch (colour) {

@@ -132,6 +132,14 @@ enum class TextColour { None, Red, Dark };
 TextColour ClassifyInk(const Ink& ink);
 // Captures the control's screen area and classifies its text; empty when the capture failed.
 std::optional<TextColour> ControlTextColour(HWND control);
+// The colour once the screen shows what the program last drew. Under Wine the screen gets
+// a program's drawing when Wine flushes the window to the X server: when the program's
+// thread goes idle, or when it paints at least 50 ms after it last was; a text set and
+// painted within 50 ms of the thread's last idle moment is not on the screen yet. So this
+// first lets the window's thread take two messages (it goes idle, and so flushes, before
+// the second), then reads until the colour is the expected one or timeoutMs pass, and
+// returns the last reading.
+std::optional<TextColour> ShownTextColour(HWND control, TextColour expected, DWORD timeoutMs = 3000);
 const char* ToString(TextColour colour);
 
 // Handles and threads of a process, counted by the system (NtQuerySystemInformation with
