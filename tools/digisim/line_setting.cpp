@@ -31,6 +31,15 @@ unsigned baudFromSpeed(speed_t code)
     return 0;
 }
 
+std::optional<speed_t> speedFromBaud(unsigned baud)
+{
+    for (const SpeedEntry& entry : kSpeeds) {
+        if (entry.baud == baud)
+            return entry.code;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 unsigned LineSetting::bitsPerChar() const
@@ -67,6 +76,25 @@ std::optional<LineSetting> readLineSetting(int fd)
     line.ixoff = (tio.c_iflag & IXOFF) != 0;
     line.crtscts = (tio.c_cflag & CRTSCTS) != 0;
     return line;
+}
+
+bool applyLineSetting(int fd, const LineSetting& line)
+{
+    termios tio{};
+    const std::optional<speed_t> speed = speedFromBaud(line.baud);
+    if (!speed || ::tcgetattr(fd, &tio) != 0)
+        return false;
+    ::cfmakeraw(&tio);
+    tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF);
+    tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    if (line.parity != 'N') {
+        tio.c_cflag |= PARENB | (line.parity == 'O' ? PARODD : 0);
+        tio.c_iflag |= INPCK;
+    }
+    if (line.stopBits == 2)
+        tio.c_cflag |= CSTOPB;
+    return ::cfsetspeed(&tio, *speed) == 0 && ::tcsetattr(fd, TCSADRAIN, &tio) == 0;
 }
 
 } // namespace digisim

@@ -28,4 +28,8 @@ struct LineSetting {
 // from those flags.
 std::optional<LineSetting> readLineSetting(int fd);
 
+// Puts a serial device into raw mode with this baud rate, parity and stop bits (parity
+// as Wine sets it: PARENB with INPCK, PARODD for odd). False when the device refuses.
+bool applyLineSetting(int fd, const LineSetting& line);
+
 } // namespace digisim

@@ -1,4 +1,5 @@
 // digisim: a simulated serial digitizer on the far end of a pseudo-terminal.
+#include "relay.h"
 #include "simulator.h"
 
 #include <fcntl.h>
@@ -17,8 +18,11 @@ using digisim::Options;
 
 const char kUsage[] =
     "usage: digisim --link PATH [--behaviour NAME] [--turnaround MS] [--instant] [--verbose]\n"
+    "       digisim --link PATH --relay DEVICE\n"
     "  Creates a pty, links PATH to its slave, writes the control port to PATH.port.\n"
-    "  behaviours: reply silence badsum garbage partial flood xonxoff hangup\n";
+    "  behaviours: reply silence badsum garbage partial flood xonxoff hangup\n"
+    "  --relay passes the bytes to and from a real serial device instead, with the line\n"
+    "  setting the program sets, and logs the frames and the replies.\n";
 
 bool parseOptions(int argc, char** argv, Options& options)
 {
@@ -27,6 +31,8 @@ bool parseOptions(int argc, char** argv, Options& options)
         const bool hasValue = i + 1 < argc;
         if (arg == "--link" && hasValue) {
             options.linkPath = argv[++i];
+        } else if (arg == "--relay" && hasValue) {
+            options.relayDevice = argv[++i];
         } else if (arg == "--behaviour" && hasValue) {
             const auto behaviour = digisim::parseBehaviour(argv[++i]);
             if (!behaviour)
@@ -92,8 +98,19 @@ int main(int argc, char** argv)
     }
     ::signal(SIGPIPE, SIG_IGN);
 
-    digisim::Simulator simulator(options);
     std::string error;
+    if (!options.relayDevice.empty()) {
+        digisim::Relay relay(options.linkPath, options.relayDevice);
+        if (!relay.start(error)) {
+            std::fprintf(stderr, "digisim: %s\n", error.c_str());
+            return 1;
+        }
+        const bool ok = relay.run(signalFd.get());
+        relay.shutdown();
+        return ok ? 0 : 1;
+    }
+
+    digisim::Simulator simulator(options);
     if (!simulator.start(error)) {
         std::fprintf(stderr, "digisim: %s\n", error.c_str());
         return 1;

@@ -27,6 +27,7 @@ struct Policy {
 
 struct Options {
     std::string linkPath;
+    std::string relayDevice;  // relay to this device instead of simulating one
     Policy policy;
     bool verbose = false;
 };
