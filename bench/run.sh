@@ -6,14 +6,12 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/deps.sh
-cmake -S . -B build/host -DCMAKE_BUILD_TYPE=Debug > /dev/null
-cmake --build build/host -j"$(nproc)" --target digisim > /dev/null
-cmake -S . -B build/win-x86_64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
-  -DQUILLANE_WINE_TESTS=ON -DQUILLANE_DIGISIM="$root/build/host/tools/digisim/digisim" > /dev/null
-cmake --build build/win-x86_64 -j"$(nproc)" --target run_bench > /dev/null
+source scripts/build-trees.sh
+arch=$(scripts/wine-build.sh --cached)  # the build the tests use
+build_windows_for_wine "$arch" run_bench
 
 run=$root/build/bench-run
-bin=$root/build/win-x86_64
+bin=$root/build/win-$arch
 # The virtual display comes first: Wine's desktop process, started with the prefix's
 # services, must see it for windows to appear.
 display=:$((190 + RANDOM % 100))
@@ -24,7 +22,7 @@ trap 'tests/win/fixture.sh cleanup "$run"; kill $xvfb' EXIT
 sleep 1
 tests/win/fixture.sh setup "$run" "$root/build/host/tools/digisim/digisim" > /dev/null
 echo "quillane VR7 benchmark, $(date -u +%Y-%m-%d), $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)"
-echo "Wine $(/usr/lib/wine/wine64 --version 2>/dev/null), 64-bit build"
+echo "$(/usr/lib/wine/wine64 --version 2>/dev/null), the $arch build"
 WINEPREFIX=$run/pfx QUILLANE_RUN_DIR=$run QUILLANE_LINKPORT=$bin/portlib/linkport.dll \
 QUILLANE_APP="$bin/app/quillane VR7.exe" QUILLANE_BARE_DIALOG=$bin/bench/bare_dialog.exe \
   scripts/wine "$bin/bench/run_bench.exe" > "$run/table.txt" 2> "$run/bench.err" < /dev/null

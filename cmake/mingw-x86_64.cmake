@@ -1,5 +1,6 @@
 # Cross build of the same sources for 64-bit Windows: a check against pointer-size
-# mistakes, and the build the Wine tests run (see README, "How the tests work").
+# mistakes, and the build the Wine tests run on a machine that cannot run 32-bit
+# programs (scripts/wine-build.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(CMAKE_C_COMPILER   x86_64-w64-mingw32-gcc-posix)

@@ -6,6 +6,9 @@ packages=(
   cmake make g++ googletest libgtest-dev               # host build and tests
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix  # Windows builds
   wine wine64                                          # runs the Windows builds
+  wine32:i386                                          # runs the 32-bit build, where the kernel can
+  libcli11-dev nlohmann-json3-dev                      # the console program's parsing and JSON
+  python3 git                                          # the console program's tests, the fresh-clone run
   xvfb xauth imagemagick fonts-wqy-microhei            # window tests and screenshots
   nsis                                                 # the installer
   clang libclang-rt-14-dev cppcheck clang-tidy         # sanitizers, fuzzing, static checks
@@ -23,5 +26,9 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 echo "Installing: ${missing[*]}"
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
+# wine32 is an i386 package: the architecture must be known before the update.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -q
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -27,19 +27,17 @@ while [ $# -gt 0 ]; do
 done
 
 scripts/deps.sh
-echo "Building..."
-cmake -S . -B build/host -DCMAKE_BUILD_TYPE=Debug > build/run-configure.log 2>&1 || { cat build/run-configure.log; exit 1; }
-cmake --build build/host -j"$(nproc)" --target digisim > build/run-build.log 2>&1 || { cat build/run-build.log; exit 1; }
-cmake -S . -B build/win-x86_64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
-  >> build/run-configure.log 2>&1 || { cat build/run-configure.log; exit 1; }
-cmake --build build/win-x86_64 -j"$(nproc)" --target quillane_vr7 winauto >> build/run-build.log 2>&1 ||
-  { cat build/run-build.log; exit 1; }
+source scripts/build-trees.sh
+arch=$(scripts/wine-build.sh --cached)
+echo "Building (the $arch build)..."
+build_host digisim
+build_windows "$arch" quillane_vr7 winauto
 
 source scripts/wine-env.sh
 run=$root/build/run
 export WINEPREFIX=$run/pfx
-app=$root/build/win-x86_64/app/quillane\ VR7.exe
-winauto=$root/build/win-x86_64/tools/winauto/winauto.exe
+app=$root/build/win-$arch/app/quillane\ VR7.exe
+winauto=$root/build/win-$arch/tools/winauto/winauto.exe
 caption="Quillane Software Setup Assistant  V3.2"
 mkdir -p "$run"
 
@@ -57,13 +55,18 @@ if [ ! -d "$WINEPREFIX" ]; then
 fi
 wineserver -k > /dev/null 2>&1 || true
 
+# COM3 leads to the simulator, or to a relay that passes the bytes to the real device
+# with the line setting the program sets, and logs what crosses the line either way.
+target=$run/sim-com3
+rm -f "$target" "$target.port"
 if [ -n "$device" ]; then
   [ -e "$device" ] || { echo "no such device: $device" >&2; exit 1; }
-  target=$device
+  build/host/tools/digisim/digisim --link "$target" --relay "$device" > "$run/digitizer.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do [ -L "$target" ] && break; sleep 0.05; done
+  [ -L "$target" ] || { cat "$run/digitizer.log"; exit 1; }
   echo "COM3 is $device"
 else
-  target=$run/sim-com3
-  rm -f "$target.port"
   build/host/tools/digisim/digisim --link "$target" --behaviour "$behaviour" --verbose > "$run/digitizer.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 100); do [ -s "$target.port" ] && break; sleep 0.05; done
@@ -91,7 +94,8 @@ done < <(grep -E 'REG_SZ' "$run/serialcomm.txt" | tr -d '\r')
 if [ -n "${DISPLAY:-}" ]; then
   echo "Starting the setup assistant; close its window to end."
   wine "$app" > "$run/app.log" 2>&1
-  [ -n "$sim_pid" ] && { echo "What reached the digitizer:"; cat "$run/digitizer.log"; }
+  echo "On the line:"
+  sed 's/^/  /' "$run/digitizer.log"
   exit 0
 fi
 
@@ -115,10 +119,8 @@ for _ in $(seq 300); do
 done
 sleep 0.5
 import -display "$display" -window root -crop 567x377+0+0 +repage "$run/screenshot.png" 2> /dev/null || true
-if [ -n "$sim_pid" ]; then
-  echo "On the line:"
-  sed 's/^/  /' "$run/digitizer.log"
-fi
+echo "On the line:"
+sed 's/^/  /' "$run/digitizer.log"
 instructions=$(auto text "$caption" 1004)
 echo "Instructions shown: ${instructions:-(none for this CAD program)}" | sed '2,$s/^/  /'
 echo "Final status: $status"

@@ -1,8 +1,8 @@
 # Sourced by the scripts: the Wine we run the Windows builds under.
 #
-# Wine runs the 64-bit build (x86_64) of the program and library. This machine's kernel
-# cannot execute 32-bit Linux binaries, so Wine's 32-bit loader cannot start here; the
-# shipped 32-bit build is built from the same sources and checked with objdump.
+# Prefixes are 64-bit and are started through the 64-bit loader: a 32-bit program in
+# them runs the way it does on 64-bit Windows, where the machine can run Wine's 32-bit
+# loader at all (scripts/wine-build.sh finds out which build the tests use).
 export WINELOADER=/usr/lib/wine/wine64
 export WINESERVER=/usr/lib/wine/wineserver64
 export WINEDEBUG=${WINEDEBUG:--all}
