@@ -3,8 +3,7 @@
 ; The user guide and the licence are taken from this folder.
 ; A 32-bit installer (x86-unicode) for a 32-bit program: on 64-bit Windows it installs
 ; into "Program Files (x86)" and registers itself in the 32-bit view of the registry,
-; where Add/Remove Programs finds it. TARGET (amd64-unicode) builds a 64-bit stub of
-; the same script, used only to try the script under a 64-bit Wine.
+; where Add/Remove Programs finds it.
 
 !ifndef VERSION
   !error "define VERSION, EXE and OUTFILE (see the top of this file)"
@@ -17,9 +16,6 @@
 !endif
 
 Unicode true
-!ifdef TARGET
-  Target ${TARGET}
-!endif
 SetCompressor /SOLID lzma
 
 !define PRODUCT "quillane VR7"

@@ -3,31 +3,37 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-jobs=$(nproc)
-
-scripts/deps.sh
+started=$SECONDS
 
 step() { printf '\n=== %s\n' "$*"; }
 
+scripts/deps.sh
+source scripts/build-trees.sh
+
+step "Which build the Wine tests run on: trying a 32-bit Windows program"
+arch=$(scripts/wine-build.sh)
+if [ "$arch" = i686 ]; then
+  summary="Wine tests: i686 build"
+else
+  summary="Wine tests: x86_64 build (this machine cannot run 32-bit programs; skipped: installer, __stdcall checks)"
+fi
+echo "$summary"
+
 step "Host build: portable code, simulator, host tests"
-cmake -S . -B build/host -DCMAKE_BUILD_TYPE=Debug > build-host-configure.log 2>&1 || { cat build-host-configure.log; exit 1; }
-rm -f build-host-configure.log
-cmake --build build/host -j"$jobs"
+build_host
 
 step "Windows 32-bit build (the shipped binaries)"
-cmake -S . -B build/win-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build build/win-i686 -j"$jobs"
-
-step "Windows 64-bit build (run by the Wine tests)"
-cmake -S . -B build/win-x86_64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
-  -DQUILLANE_WINE_TESTS=ON -DQUILLANE_DIGISIM="$root/build/host/tools/digisim/digisim" > /dev/null
-cmake --build build/win-x86_64 -j"$jobs"
+if [ "$arch" = i686 ]; then build_windows_for_wine i686; else build_windows i686; fi
+if [ "$arch" = x86_64 ]; then
+  step "Windows 64-bit build of the same sources (what the Wine tests run on this machine)"
+  build_windows_for_wine x86_64
+fi
 
 step "Host tests"
-(cd build/host && ctest --output-on-failure -j"$jobs")
+(cd build/host && ctest --output-on-failure -j"$(nproc)")
 
 step "Checks of the 32-bit binaries"
-(cd build/win-i686 && ctest --output-on-failure)
+(cd build/win-i686 && ctest --output-on-failure -L pe)
 
 step "Release packages from the 32-bit build"
 scripts/release.sh --no-build
@@ -36,5 +42,16 @@ tests/release/check-release.sh
 step "Checks: sanitizers, fuzzing, cppcheck, clang-tidy, -Werror 64-bit build"
 scripts/checks.sh
 
-step "Wine tests (64-bit build, virtual COM ports, simulated digitizers, a virtual display)"
-(cd build/win-x86_64 && xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure)
+step "Wine tests ($arch build, virtual COM ports, simulated digitizers, a virtual display)"
+(cd "build/win-$arch" && xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure -L wine)
+
+if [ "$arch" = i686 ]; then
+  step "The installer as users use it"
+  tests/release/installer-test.sh
+fi
+
+step "The run command on a fresh clone"
+tests/run/fresh-clone-run.sh
+
+step "All tests passed in $(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"
+echo "$summary"

@@ -4,9 +4,7 @@
 #  - its program is byte-identical to the built one, its texts to packaging/, and the
 #    texts have CRLF line ends (Notepad on older Windows shows LF-only text as one line);
 #  - the installer exists, is a 32-bit (i386) PE program made by NSIS, with the version.
-#
-#   tests/release/check-release.sh           the checks above
-#   tests/release/check-release.sh --wine    and a silent install and uninstall under Wine
+# (tests/release/installer-test.sh runs the installer itself.)
 #
 # QUILLANE_RELEASE_BUILD names the build folder (default build/win-i686).
 set -uo pipefail
@@ -71,51 +69,4 @@ else
   bad "$setup does not exist (run scripts/release.sh)"
 fi
 
-[ "${1:-}" = --wine ] || finish
-
-# --- a silent install and uninstall under Wine, in a prefix of its own
-# shellcheck source=../../scripts/wine-env.sh
-. scripts/wine-env.sh
-export WINEPREFIX=$work/pfx
-key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\quillane VR7'
-wineboot -i > /dev/null 2>&1 || { bad "wineboot of a fresh prefix"; finish; }
-
-# Installs with /S, checks files, shortcut and registration, uninstalls, checks that
-# they are gone. $2 is the folder under drive_c where the program goes, $3 the
-# registry view (32 or 64).
-try_installer() {
-  local installer=$1 folder=$WINEPREFIX/drive_c/$2/quillane\ VR7 view=$3
-  local menu=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/quillane\ VR7
-  check "silent install of $(basename "$installer")" wine "$installer" /S
-  check "the installed program is the built one" cmp -s "$folder/$program" "$exe"
-  check "the user guide, the licence and the uninstaller are installed" \
-    test -f "$folder/USER-GUIDE.txt" -a -f "$folder/LICENSE.txt" -a -f "$folder/uninstall.exe"
-  check "a Start-menu shortcut to the program" test -f "$menu/quillane VR7.lnk"
-  local values
-  values=$(wine reg query "$key" /reg:"$view" 2>/dev/null | tr -d '\r')
-  check "registered in Add/Remove programs, version $version" \
-    grep -q "DisplayVersion *REG_SZ *$version" <<<"$values"
-  check "the registered uninstaller is the installed one" \
-    grep -q 'UninstallString *REG_SZ *"C:\\.*\\quillane VR7\\uninstall.exe"$' <<<"$values"
-
-  wine "C:\\$2\\quillane VR7\\uninstall.exe" /S
-  wineserver -w  # the uninstaller goes on from a copy of itself in the temporary folder
-  check "uninstall removes the program folder and the shortcuts" test ! -e "$folder" -a ! -e "$menu"
-  check "uninstall removes the registration" unregistered "$view"
-}
-
-unregistered() { ! wine reg query "$key" /reg:"$1" > /dev/null 2>&1; }
-
-if [ ! -f "$setup" ]; then
-  bad "no installer to try"
-elif ! /usr/lib/wine/wine --version > /dev/null 2>&1; then
-  echo "SKIP  $setup: this machine's Wine cannot start 32-bit programs, so the shipped"
-  echo "      installer is not run. The same script built as a 64-bit installer is tried instead."
-  makensis -V1 -DTARGET=amd64-unicode -DVERSION="$version" -DEXE="$root/$exe" \
-    -DOUTFILE="$work/setup64.exe" packaging/installer.nsi
-  try_installer "$work/setup64.exe" "Program Files" 64
-else
-  try_installer "$root/$setup" "Program Files (x86)" 32
-fi
-wineserver -k 2> /dev/null
 finish

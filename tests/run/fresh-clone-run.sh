@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# The README's run command as a new user meets it: on a fresh copy of the tree, with no
+# build/ folder, headless (no DISPLAY). First with the bundled simulator, then with
+# --device naming a pseudo-terminal that a simulator of this test holds, the way a real
+# digitizer is named. Each must print the frame, the reply and "Status:OK!" and write
+# the screenshot; the second must have reached the device.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+clone=$work/clone
+device_pid=""
+passed=0 failed=0
+cleanup() {
+  [ -n "$device_pid" ] && kill "$device_pid" 2> /dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+ok() { echo "ok    $*"; passed=$((passed + 1)); }
+bad() { echo "FAIL  $*"; failed=$((failed + 1)); }
+expect() {  # expect LOG WHAT PATTERN
+  if grep -qE "$3" "$1"; then ok "$2"; else bad "$2 (no line matching '$3' in the output)"; fi
+}
+
+# The tree as it stands, committed or not (tracked files): a clone checked out at a
+# commit made of the work tree.
+rev=$(git -C "$root" stash create)
+git clone -q "$root" "$clone" && git -C "$clone" checkout -q "${rev:-HEAD}" ||
+  { echo "FAIL  cannot clone $root"; exit 1; }
+[ ! -e "$clone/build" ] || { echo "FAIL  the clone has a build folder"; exit 1; }
+
+checks() {  # checks LOG FORM
+  expect "$1" "$2: the frame for Lectra is shown" '^  frame DB 01 0E 71 80 DD at 9600 N 1$'
+  expect "$1" "$2: the reply is shown" '^  reply EA( [0-9A-F]{2}){3} DD$'
+  expect "$1" "$2: the final status is Status:OK!" '^Final status: Status:OK!$'
+  local shot=$clone/build/run/screenshot.png
+  if [ "$(head -c 4 "$shot" 2> /dev/null | od -An -tx1 | tr -d ' ')" = 89504e47 ]; then
+    ok "$2: the screenshot is written"
+  else
+    bad "$2: no screenshot in $shot"
+  fi
+  rm -f "$shot"
+}
+
+echo "--- scripts/run.sh on a fresh clone"
+start=$SECONDS
+(cd "$clone" && env -u DISPLAY scripts/run.sh) > "$work/run.log" 2>&1
+status=$?
+echo "    (took $((SECONDS - start)) s, exit status $status)"
+[ $status -eq 0 ] && ok "the run command succeeds" || { bad "the run command failed:"; tail -n 30 "$work/run.log"; }
+checks "$work/run.log" "simulator"
+
+echo "--- scripts/run.sh --device PATH"
+"$clone/build/host/tools/digisim/digisim" --link "$work/digitizer" --verbose > "$work/device.log" 2>&1 &
+device_pid=$!
+for _ in $(seq 100); do [ -s "$work/digitizer.port" ] && break; sleep 0.05; done
+(cd "$clone" && env -u DISPLAY scripts/run.sh --device "$work/digitizer") > "$work/device-run.log" 2>&1
+status=$?
+[ $status -eq 0 ] && ok "the run command with --device succeeds" ||
+  { bad "the run command with --device failed:"; tail -n 30 "$work/device-run.log"; }
+checks "$work/device-run.log" "device"
+expect "$work/device.log" "device: the frame reached the device" '^frame DB 01 0E 71 80 DD at 9600 N 1$'
+
+echo "fresh-clone run: $passed passed, $failed failed"
+[ $failed -eq 0 ]
