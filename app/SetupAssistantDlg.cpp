@@ -98,7 +98,7 @@ bool CSetupAssistantDlg::OnCommand(int id, int code)
     }
     if (code == BN_CLICKED && id == IDC_CONFIGURE) {
         if (LibraryReady())
-            RunConfiguration(m_library.Entries(), *this, m_runState);
+            RunConfiguration(m_link, *this, m_runState);
         return true;
     }
     return CDialog::OnCommand(id, code);

@@ -51,6 +51,7 @@ private:
     CComboBox m_portList;
     HICON m_icon;
     CPortLibrary m_library;
+    EntryPointLink m_link{m_library.Entries()};  // the runs' way to the port
     RunState m_runState;  // the reply event and the error flag
 };
 

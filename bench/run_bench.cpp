@@ -9,6 +9,7 @@
 
 #include "Automation.h"
 #include "ConfigurationRun.h"
+#include "PortEntryPoints.h"
 #include "TestEnv.h"
 #include "bare_dialog.h"
 
@@ -91,6 +92,7 @@ int main()
     const LinkportApi& lib = Linkport();
     const PortEntryPoints entries = {lib.TestPort,     lib.OpenPort, lib.ListSerialComm, lib.recvdata,
                                      lib.WaitRecvdata, lib.senddata, lib.ClosePort};
+    EntryPointLink link(entries);
     RunState state;
     state.replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     Simulator sim(kPort);
@@ -102,7 +104,7 @@ int main()
     for (int i = 0; i < kOkRuns; ++i) {
         TimingView view;
         view.start = NowMs();
-        RunConfiguration(entries, view, state);
+        RunConfiguration(link, view, state);
         if (view.status == "Status:OK!")
             okTimes.push_back(view.ended);
     }
@@ -112,7 +114,7 @@ int main()
     TimingView silent;
     const double cpuBefore = CpuMs();
     silent.start = NowMs();
-    RunConfiguration(entries, silent, state);
+    RunConfiguration(link, silent, state);
     const double cpu = CpuMs() - cpuBefore;
 
     std::vector<double> appStart, bareStart;

@@ -22,7 +22,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
 # The project's own code, for the static checks.
-own_code="^$root/(app|portlib|tools)/"
+own_code="^$root/(app|core|cli|portlib|tools)/"
 
 check_sanitize() {
   CC=clang CXX=clang++ cmake -S . -B build-chk-sanitize -DCMAKE_BUILD_TYPE=Debug \
@@ -51,7 +51,7 @@ run_fuzzer() {
 
 check_fuzz() {
   mkdir -p build-chk-fuzz
-  build_fuzzer reply_fuzz app/protocol app/protocol/Frame.cpp
+  build_fuzzer reply_fuzz core/protocol core/protocol/Frame.cpp
   build_fuzzer portname_fuzz portlib portlib/PortName.cpp
   # The two targets run side by side; each must end without a finding.
   run_fuzzer reply_fuzz reply & local reply=$!
@@ -73,12 +73,12 @@ check_cppcheck() {
   #  - useStlAlgorithm: a style preference; loops over small tables read as well.
   cppcheck --enable=warning,style,performance,portability --error-exitcode=1 --inline-suppr \
     --std=c++17 --library=windows -D_WIN32 -DWIN32_LEAN_AND_MEAN \
-    -I app -I app/protocol -I app/framework -I portlib -I tools/digisim \
+    -I app -I core/protocol -I core/run -I app/framework -I portlib -I tools/digisim -I cli \
     --suppress=missingIncludeSystem \
     --suppress='knownConditionTrueFalse:*/PortEntryPoints.h' \
     --suppress=useStlAlgorithm \
     -j"$jobs" -q --template='{file}:{line}: {severity}: {message} [{id}]' \
-    app portlib tools
+    app core cli portlib tools
 }
 
 check_werror() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ConfigurationRun.h"
+#include "PortEntryPoints.h"
 #include "TestEnv.h"
 
 namespace {
@@ -103,7 +104,8 @@ protected:
     void Run(RecordingView& view)
     {
         view.start = NowMs();
-        RunConfiguration(entries, view, state);
+        EntryPointLink link(entries);
+        RunConfiguration(link, view, state);
     }
     void ExpectTheNextRunWorks()
     {

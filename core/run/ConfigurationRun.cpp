@@ -14,13 +14,6 @@ const char kStatusError[] = "Status:Error!";
 
 namespace {
 
-struct LineSetting {
-    int baud;
-    int parity;  // passed as its character code
-    int dataBits;
-    int stopBits;
-};
-
 // Attempts 3 and 4 repeat the setting of attempt 0.
 constexpr LineSetting kAttemptSettings[kAttempts] = {
     {9600, 'N', 8, 1}, {9600, 'E', 8, 1}, {19200, 'N', 8, 1}, {9600, 'N', 8, 1}, {9600, 'N', 8, 1},
@@ -28,17 +21,19 @@ constexpr LineSetting kAttemptSettings[kAttempts] = {
 
 // What one attempt's reply waiter works on. Each attempt has its own, so a waiter can
 // never write into a later attempt's storage.
-//  - entries, frame, sendLength, replyLength, event: written by the run before the waiter
+//  - port, frame, sendLength, replyLength, event: written by the run before the waiter
 //    starts; only read by the waiter.
-//  - reply, replyResult: written by the waiter; read by the run only after the waiter's
-//    thread has ended.
+//  - sent, reply, received, replyResult: written by the waiter; read by the run only after
+//    the waiter's thread has ended.
 //  - refs: the run and the waiter each hold one; the last to let go frees it.
 struct WaiterShare {
-    const PortEntryPoints* entries = nullptr;
+    PortLink* port = nullptr;
     unsigned char frame[kFrameBufferSize] = {};
     int sendLength = 0;
+    bool sent = false;
     unsigned char reply[kFrameBufferSize] = {};
     int replyLength = 0;
+    int received = 0;
     int replyResult = 0;
     HANDLE event = nullptr;  // the waiter's own duplicate of the reply event
     LONG refs = 2;
@@ -54,15 +49,16 @@ void Release(WaiterShare* share)
 }
 
 // The reply waiter: sends the frame, waits for the reply, stores the result and signals,
-// on every path. It is stopped by ClosePort on the run's thread, which ends a blocked
-// WaitRecvdata with 0; after that it touches neither the port nor any shared state.
+// on every path. It is stopped by a Close on the run's thread, which ends a blocked wait
+// for the reply; after that it touches neither the port nor any shared state.
 DWORD WINAPI ReplyWaiter(LPVOID parameter)
 {
     WaiterShare* share = static_cast<WaiterShare*>(parameter);
-    if (share->sendLength > 0 && share->replyLength > 0 &&
-        share->entries->senddata(share->frame, share->sendLength)) {
+    if (share->sendLength > 0 && share->replyLength > 0 && share->port->Send(share->frame, share->sendLength)) {
+        share->sent = true;
         std::memset(share->reply, 0, sizeof share->reply);
-        share->replyResult = share->entries->WaitRecvdata(share->reply, kFrameBufferSize, share->replyLength);
+        share->replyResult =
+            share->port->WaitReply(share->reply, kFrameBufferSize, share->replyLength, &share->received) ? 1 : 0;
     }
     SetEvent(share->event);
     Release(share);
@@ -78,37 +74,38 @@ enum class AttemptResult { OpenFailed, ValidReply, InvalidReply, NoReply };
 
 class Run {
 public:
-    Run(const PortEntryPoints& entries, RunView& view, RunState& state)
-        : m_entries(entries), m_view(view), m_state(state)
-    {
-    }
-    void Execute();
+    Run(PortLink& port, RunView& view, RunState& state) : m_link(port), m_view(view), m_state(state) {}
+    RunEnding Execute();
 
 private:
     AttemptResult Attempt(int index);
+    int AwaitWaiter(HANDLE thread);
+    void Pause();
+    bool Stopping() const;
     void Finish(const char* status);
 
-    const PortEntryPoints& m_entries;
+    PortLink& m_link;
     RunView& m_view;
     RunState& m_state;
     unsigned short m_port = 0;
     unsigned char m_frame[kFrameBufferSize] = {};
     int m_waitCounter = 0;  // polls made so far in the whole run
+    bool m_stopped = false;  // the stop event ended an attempt
 };
 
-void Run::Execute()
+RunEnding Run::Execute()
 {
     m_state.errorFlag = 0;
     const int portRow = m_view.SelectedPortRow();
     if (portRow < 0) {
         m_view.ShowMessage(kSelectPortMessage);
-        return;
+        return RunEnding::NotStarted;
     }
     m_port = m_view.PortNumberAt(portRow);
     const int softwareRow = m_view.SelectedSoftwareRow();
     if (softwareRow < 0) {
         m_view.ShowMessage(kSelectSoftwareMessage);
-        return;
+        return RunEnding::NotStarted;
     }
     // A signal left from an earlier run goes with the old event.
     if (m_state.replyEvent != nullptr)
@@ -129,40 +126,61 @@ void Run::Execute()
     for (int index = 0; index < kAttempts; ++index) {
         const AttemptResult result = Attempt(index);
         if (result == AttemptResult::OpenFailed) {
-            m_entries.ClosePort();
+            m_link.Close();
             m_view.ShowMessage(kOpenFailureMessage);
             m_view.EnableOkButton(true);
-            return;
+            return RunEnding::OpenFailed;
         }
         if (result == AttemptResult::ValidReply) {
             Finish(kStatusOk);
-            return;
+            return RunEnding::Ok;
         }
-        if (result == AttemptResult::NoReply)
-            Sleep(kNoReplyPauseMs);
+        if (result == AttemptResult::NoReply && !m_stopped)
+            Pause();
+        if (m_stopped) {
+            m_link.Close();
+            m_view.EnableOkButton(true);
+            return RunEnding::Stopped;
+        }
     }
     m_state.errorFlag = 1;  // before the text, so the status line is drawn red
     Finish(kStatusError);
+    return RunEnding::Error;
 }
 
 void Run::Finish(const char* status)
 {
     m_view.SetStatusText(status);
-    m_entries.ClosePort();
+    m_link.Close();
     m_view.EnableOkButton(true);
+}
+
+// The pause after an attempt without a reply; a stop ends it early.
+void Run::Pause()
+{
+    if (m_state.stopEvent == nullptr)
+        Sleep(kNoReplyPauseMs);
+    else
+        m_stopped = WaitForSingleObject(m_state.stopEvent, kNoReplyPauseMs) == WAIT_OBJECT_0;
+}
+
+bool Run::Stopping() const
+{
+    return m_state.stopEvent != nullptr && WaitForSingleObject(m_state.stopEvent, 0) == WAIT_OBJECT_0;
 }
 
 AttemptResult Run::Attempt(int index)
 {
     const LineSetting& line = kAttemptSettings[index];
-    m_entries.ClosePort();
-    if (!m_entries.OpenPort(m_port, line.baud, line.parity, line.dataBits, line.stopBits))
+    m_link.Close();
+    if (!m_link.Open(m_port, line))
         return AttemptResult::OpenFailed;
     CompleteFrame(m_frame, kFrameLength);
     m_view.SetStatusText("");
+    m_view.AttemptStarted(index, line);
 
     WaiterShare* share = new WaiterShare;
-    share->entries = &m_entries;
+    share->port = &m_link;
     std::memcpy(share->frame, m_frame, sizeof m_frame);
     share->sendLength = kFrameLength;
     share->replyLength = kReplyLength;
@@ -181,42 +199,62 @@ AttemptResult Run::Attempt(int index)
         char text[32];
         std::snprintf(text, sizeof text, "Please wait %d", m_waitCounter);
         m_view.SetStatusText(text);
-        if (polls >= kPollsPerAttempt) {
-            // Stop the waiter: ClosePort ends a WaitRecvdata blocked on its thread.
+        m_stopped = Stopping();
+        if (polls >= kPollsPerAttempt || m_stopped) {
+            // Stop the waiter: a Close ends a wait for the reply blocked on its thread.
             if (thread != nullptr)
-                m_entries.ClosePort();
+                m_link.Close();
             break;
         }
         if (waited == WAIT_OBJECT_0)
             break;
     }
 
-    // The waiter has signalled or has been stopped: it ends within milliseconds.
-    int replyResult = 0;
-    if (thread != nullptr) {
-        if (WaitForSingleObject(thread, kWaiterEndBoundMs) == WAIT_OBJECT_0) {
-            replyResult = share->replyResult;
-        } else {
-            // Never seen: the waiter outlived its bound (it is stuck inside the library).
-            // It keeps its own storage and its own handle of the old event, so its late
-            // result and signal are never taken for a later attempt's; while it stays in
-            // the library, the library refuses later transfers, which count as no reply.
-            CloseHandle(m_state.replyEvent);
-            m_state.replyEvent = NewReplyEvent();
-        }
-        CloseHandle(thread);
+    AttemptReport report;
+    report.index = index;
+    report.line = line;
+    std::memcpy(report.frame, m_frame, kFrameLength);
+    if (thread != nullptr && AwaitWaiter(thread) == WAIT_OBJECT_0) {
+        report.sent = share->sent;
+        std::memcpy(report.reply, share->reply, sizeof report.reply);
+        report.received = share->received;
+        if (share->replyResult != 0)
+            report.verdict = CheckReply(share->reply, kReplyLength) ? AttemptReport::Verdict::ValidReply
+                                                                    : AttemptReport::Verdict::InvalidReply;
     }
-    AttemptResult result = AttemptResult::NoReply;
-    if (replyResult != 0)
-        result = CheckReply(share->reply, kReplyLength) ? AttemptResult::ValidReply : AttemptResult::InvalidReply;
     // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDelete): the analyzer does not follow the count through InterlockedDecrement
     Release(share);
-    return result;
+    m_view.AttemptEnded(report);
+    switch (report.verdict) {
+    case AttemptReport::Verdict::ValidReply:
+        return AttemptResult::ValidReply;
+    case AttemptReport::Verdict::InvalidReply:
+        return AttemptResult::InvalidReply;
+    default:
+        return AttemptResult::NoReply;
+    }
+}
+
+// The waiter has signalled or has been stopped: it ends within milliseconds. Its results
+// are read only once its thread has ended.
+int Run::AwaitWaiter(HANDLE thread)
+{
+    const DWORD ended = WaitForSingleObject(thread, kWaiterEndBoundMs);
+    if (ended != WAIT_OBJECT_0) {
+        // Never seen: the waiter outlived its bound (it is stuck inside the port). It keeps
+        // its own storage and its own handle of the old event, so its late result and
+        // signal are never taken for a later attempt's; while it stays in the port, the
+        // port refuses later transfers, which count as no reply.
+        CloseHandle(m_state.replyEvent);
+        m_state.replyEvent = NewReplyEvent();
+    }
+    CloseHandle(thread);
+    return static_cast<int>(ended);
 }
 
 }  // namespace
 
-void RunConfiguration(const PortEntryPoints& entries, RunView& view, RunState& state)
+RunEnding RunConfiguration(PortLink& port, RunView& view, RunState& state)
 {
-    Run(entries, view, state).Execute();
+    return Run(port, view, state).Execute();
 }

@@ -3,13 +3,28 @@
 // setting, lets a reply waiter thread send the configuration frame and wait for the reply
 // frame, counts "Please wait %d" while it polls, and judges the reply. It ends with
 // "Status:OK!", with "Status:Error!" (error flag 1), or with the open-failure message.
-// It runs on the user-interface thread from start to end (at most about 8 s).
+// It runs on its caller's thread from start to end (at most about 8 s): the window's
+// user-interface thread, or a thread of the console program per port.
 #ifndef QUILLANE_CONFIGURATIONRUN_H
 #define QUILLANE_CONFIGURATIONRUN_H
 
 #include <windows.h>
 
-#include "PortEntryPoints.h"
+#include "Frame.h"
+#include "PortLink.h"
+
+// What one attempt did, for a view that shows it (the console program; the window shows
+// none of it).
+struct AttemptReport {
+    enum class Verdict { ValidReply, InvalidReply, NoReply };
+    int index = 0;  // 0 to kAttempts-1
+    LineSetting line = {};
+    unsigned char frame[kFrameLength] = {};
+    bool sent = false;                         // the frame was written
+    unsigned char reply[kFrameBufferSize] = {};  // what came back
+    int received = 0;                          // bytes of it that arrived; -1 when unknown
+    Verdict verdict = Verdict::NoReply;
+};
 
 // What the run reads from and shows in the window.
 class RunView {
@@ -22,6 +37,8 @@ public:
     virtual void SetInstructionText(const char* utf8) = 0;  // the instruction box
     virtual void EnableOkButton(bool enable) = 0;
     virtual void ShowMessage(const char* text) = 0;  // modal; returns when it is closed
+    virtual void AttemptStarted(int /*index*/, const LineSetting& /*line*/) {}  // after the open
+    virtual void AttemptEnded(const AttemptReport& /*report*/) {}
 };
 
 // Program-wide state of the runs, owned by the main window. Both are written on the
@@ -32,6 +49,17 @@ struct RunState {
     HANDLE replyEvent = nullptr;
     // 1 when the last run ended with "Status:Error!"; read by the status line's colouring.
     unsigned char errorFlag = 0;
+    // Manual-reset; when set, the run stops its waiter and ends at its next poll or pause
+    // (the console program's Ctrl+C). Null: the run is never stopped.
+    HANDLE stopEvent = nullptr;
+};
+
+enum class RunEnding {
+    NotStarted,  // a selection was missing; the message was shown
+    Ok,          // "Status:OK!"
+    Error,       // "Status:Error!"
+    OpenFailed,  // the open-failure message
+    Stopped,     // the stop event was set; the port is closed
 };
 
 // Texts the run shows.
@@ -48,6 +76,6 @@ constexpr int kPollsPerAttempt = 11;    // the waiter is stopped at the eleventh
 constexpr DWORD kNoReplyPauseMs = 500;  // after an attempt without a reply
 constexpr DWORD kWaiterEndBoundMs = 1000;
 
-void RunConfiguration(const PortEntryPoints& entries, RunView& view, RunState& state);
+RunEnding RunConfiguration(PortLink& port, RunView& view, RunState& state);
 
 #endif
