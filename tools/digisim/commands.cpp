@@ -2,7 +2,11 @@
 // returned, so a client that has read "OK" can rely on the effect.
 #include "simulator.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <optional>
 #include <sstream>
 
@@ -12,6 +16,7 @@ namespace {
 
 constexpr unsigned kMaxBaud = 4000000;
 constexpr unsigned kMaxMs = 600000;
+constexpr std::size_t kPtyInputBuffer = 4095;  // what the pty master takes before it holds back
 
 std::string ok() { return "OK\n"; }
 std::string err(const std::string& message) { return "ERR " + message + "\n"; }
@@ -65,6 +70,8 @@ std::string Simulator::handleCommand(const std::string& line)
         return setPolicy(command, args);
     if (command == "send")
         return send(args);
+    if (command == "lag")
+        return lag(args);
     if (!args.empty())
         return err(command + " takes no arguments");
     if (command == "frames" || command == "rx" || command == "replies" || command == "line" ||
@@ -126,6 +133,27 @@ std::string Simulator::setPolicy(const std::string& command, const std::vector<s
                                                   : policy_.turnaroundMs;
         target = *number;
     }
+    return ok();
+}
+
+// A slow adapter: what the program writes next waits in the line's output queue for the
+// given time before the device sees it, so a transmit purge in that time loses it. The
+// queue is made to hold it by filling the pty's input buffer with bytes of our own, which
+// are skipped when the line is read again.
+std::string Simulator::lag(const std::vector<std::string>& args)
+{
+    const std::optional<unsigned> ms = args.size() == 1 ? parseUnsigned(args[0], kMaxMs) : std::nullopt;
+    if (!ms || *ms == 0)
+        return err("lag takes a number of milliseconds from 1 to " + std::to_string(kMaxMs));
+    if (!link_.plugged())
+        return err("unplugged");
+    readLine(Clock::now());  // nothing of the program's may sit behind the filler
+    const std::vector<std::uint8_t> filler(kPtyInputBuffer, 0);
+    const ssize_t written = ::write(link_.slave(), filler.data(), filler.size());
+    if (written <= 0)
+        return err(std::string("cannot fill the line: ") + std::strerror(errno));
+    fillerLeft_ += static_cast<std::size_t>(written);
+    readDue_ = Clock::now() + std::chrono::milliseconds(*ms);
     return ok();
 }
 

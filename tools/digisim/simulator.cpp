@@ -50,7 +50,9 @@ void Simulator::run(int signalFd)
         std::size_t masterIndex = kNone;
         if (link_.plugged()) {
             masterIndex = fds.size();
-            const short events = outputBlocked_ ? short(POLLIN | POLLOUT) : short(POLLIN);
+            short events = readDue_ ? short(0) : short(POLLIN);  // a lag leaves the input unread
+            if (outputBlocked_)
+                events |= POLLOUT;
             fds.push_back({link_.master(), events, 0});
         }
         const std::size_t controlIndex = fds.size();
@@ -75,6 +77,10 @@ void Simulator::run(int signalFd)
             if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0)
                 readLine(Clock::now());
         }
+        if (readDue_ && *readDue_ <= Clock::now()) {
+            readDue_.reset();
+            readLine(Clock::now());
+        }
         control_.handleEvents(fds, controlIndex, handler);
         flushOutput(Clock::now());
     }
@@ -95,7 +101,10 @@ void Simulator::readLine(Clock::time_point now)
             hangUp();
             return;
         }
-        for (ssize_t i = 0; i < count; ++i) {
+        ssize_t i = 0;
+        for (; i < count && fillerLeft_ > 0; ++i)
+            --fillerLeft_;
+        for (; i < count; ++i) {
             received_.push_back(buffer[i]);
             if (const std::optional<Frame> frame = scanner_.push(buffer[i])) {
                 onFrame(*frame, now);
@@ -152,6 +161,8 @@ void Simulator::hangUp()
 {
     output_.clear();
     outputBlocked_ = false;
+    readDue_.reset();
+    fillerLeft_ = 0;
     scanner_.reset();
     link_.unplug();
     say("unplugged");
@@ -181,8 +192,10 @@ void Simulator::flushOutput(Clock::time_point now)
 
 int Simulator::pollTimeoutMs(Clock::time_point now) const
 {
-    const std::optional<Clock::time_point> due = output_.nextDue();
-    if (!due || outputBlocked_ || !link_.plugged())
+    std::optional<Clock::time_point> due = outputBlocked_ ? std::nullopt : output_.nextDue();
+    if (readDue_ && (!due || *readDue_ < *due))
+        due = readDue_;
+    if (!due || !link_.plugged())
         return -1;
     if (*due <= now)
         return 0;

@@ -9,6 +9,7 @@
 #include "paced_output.h"
 #include "pty_link.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,7 @@ private:
     std::string handleCommand(const std::string& line);
     std::string setPolicy(const std::string& command, const std::vector<std::string>& args);
     std::string send(const std::vector<std::string>& args);
+    std::string lag(const std::vector<std::string>& args);
     std::string report(const std::string& command);
     std::string plugCommand();
     void clearLogs();
@@ -78,6 +80,8 @@ private:
     PacedOutput output_;
     bool outputBlocked_ = false; // the line is full: wait for POLLOUT
     bool quitRequested_ = false;
+    std::optional<Clock::time_point> readDue_; // a lag holds the line unread until then
+    std::size_t fillerLeft_ = 0;               // our own bytes ahead of the program's
     Clock::time_point startTime_;
 
     std::vector<FrameRecord> frames_;
