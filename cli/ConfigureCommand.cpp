@@ -40,12 +40,12 @@ void PrintEnding(RunEnding ending)
 
 nlohmann::ordered_json ResultJson(const PortRun& run, int row, RunEnding ending)
 {
-    nlohmann::ordered_json attempts = nlohmann::ordered_json::array();
-    for (const AttemptReport& report : run.Attempts())
-        attempts.push_back(AttemptJson(report));
-    return {{"port", PortName(run.Port())},    {"software", SoftwareJson(row)},
-            {"attempts", attempts},            {"instructions", run.Instructions()},
-            {"status", EndingName(ending)},    {"exitCode", ExitStatusOf(ending)}};
+    return {{"port", PortName(run.Port())},
+            {"software", SoftwareJson(row)},
+            {"attempts", AttemptsJson(run.Attempts())},
+            {"instructions", run.Instructions()},
+            {"status", EndingName(ending)},
+            {"exitCode", ExitStatusOf(ending)}};
 }
 
 }  // namespace

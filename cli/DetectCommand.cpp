@@ -143,10 +143,8 @@ Summary Summarise(const std::vector<std::unique_ptr<Probe>>& probes, bool print)
         summary.opened = summary.opened || result == Result::Answered || result == Result::NoAnswer ||
                          result == Result::WrongAnswer;
         summary.stopped = summary.stopped || result == Result::Stopped;
-        nlohmann::ordered_json attempts = nlohmann::ordered_json::array();
-        for (const AttemptReport& report : probe->run.Attempts())
-            attempts.push_back(AttemptJson(report));
-        summary.ports.push_back({{"port", name}, {"result", ResultName(result)}, {"attempts", attempts}});
+        summary.ports.push_back(
+            {{"port", name}, {"result", ResultName(result)}, {"attempts", AttemptsJson(probe->run.Attempts())}});
         if (print)
             Out().Line(name + ": " + ResultText(result) + " (" + Detail(*probe, result) + ")");
     }

@@ -35,6 +35,18 @@ const char* VerdictName(AttemptReport::Verdict verdict)
     }
 }
 
+nlohmann::ordered_json AttemptJson(const AttemptReport& report)
+{
+    return {{"attempt", report.index + 1},
+            {"baud", report.line.baud},
+            {"parity", std::string(1, static_cast<char>(report.line.parity))},
+            {"dataBits", report.line.dataBits},
+            {"stopBits", report.line.stopBits},
+            {"sent", report.sent ? HexText(report.frame, kFrameLength) : ""},
+            {"received", HexText(report.reply, static_cast<std::size_t>(ReceivedCount(report)))},
+            {"verdict", VerdictName(report.verdict)}};
+}
+
 }  // namespace
 
 std::string SoftwareText(int row)
@@ -74,17 +86,14 @@ std::string ReplyText(const AttemptReport& report)
     }
 }
 
-nlohmann::ordered_json AttemptJson(const AttemptReport& report)
+nlohmann::ordered_json AttemptsJson(const std::vector<AttemptReport>& attempts)
 {
-    return {{"attempt", report.index + 1},
-            {"baud", report.line.baud},
-            {"parity", std::string(1, static_cast<char>(report.line.parity))},
-            {"dataBits", report.line.dataBits},
-            {"stopBits", report.line.stopBits},
-            {"sent", report.sent ? HexText(report.frame, kFrameLength) : ""},
-            {"received", HexText(report.reply, static_cast<std::size_t>(ReceivedCount(report)))},
-            {"verdict", VerdictName(report.verdict)}};
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (const AttemptReport& report : attempts)
+        array.push_back(AttemptJson(report));
+    return array;
 }
+
 
 const char* EndingName(RunEnding ending)
 {

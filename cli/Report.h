@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
+#include <vector>
 
 #include "ConfigurationRun.h"
 
@@ -14,7 +15,7 @@ nlohmann::ordered_json SoftwareJson(int row);
 
 std::string LineText(const LineSetting& line);  // 9600 baud, parity N, 8 data bits, 1 stop bit
 std::string ReplyText(const AttemptReport& report);  // what came back, and the verdict
-nlohmann::ordered_json AttemptJson(const AttemptReport& report);
+nlohmann::ordered_json AttemptsJson(const std::vector<AttemptReport>& attempts);
 
 // Names of endings in JSON ("ok", "error", "open-failed", "stopped"), and exit statuses.
 const char* EndingName(RunEnding ending);

@@ -20,7 +20,10 @@
 
 namespace {
 
-HANDLE g_stop = nullptr;  // manual-reset; set by Ctrl+C, watched by every run
+// Manual-reset; set by Ctrl+C, watched by every run. It lives until the process ends: the
+// system runs the Ctrl+C handler on a thread of its own, which may still be setting it
+// while main returns.
+HANDLE g_stop = nullptr;
 
 BOOL WINAPI OnControl(DWORD type)
 {
@@ -174,7 +177,5 @@ int main()
     }
     if (WaitForSingleObject(g_stop, 0) == WAIT_OBJECT_0)
         status = kExitStopped;
-    SetConsoleCtrlHandler(OnControl, FALSE);
-    CloseHandle(g_stop);
     return status;
 }
