@@ -1,18 +1,22 @@
 ; Installer of quillane VR7, built by scripts/release.sh:
-;   makensis -DVERSION=1.0.0.1 -DEXE=/abs/path/quillane\ VR7.exe -DOUTFILE=/abs/path/setup.exe installer.nsi
+;   makensis -DVERSION=1.0.0.1 -DEXE=/abs/path/quillane\ VR7.exe -DCLI_EXE=/abs/path/vr7.exe
+;            -DOUTFILE=/abs/path/setup.exe installer.nsi
 ; The user guide and the licence are taken from this folder.
 ; A 32-bit installer (x86-unicode) for a 32-bit program: on 64-bit Windows it installs
 ; into "Program Files (x86)" and registers itself in the 32-bit view of the registry,
 ; where Add/Remove Programs finds it.
 
 !ifndef VERSION
-  !error "define VERSION, EXE and OUTFILE (see the top of this file)"
+  !error "define VERSION, EXE, CLI_EXE and OUTFILE (see the top of this file)"
 !endif
 !ifndef EXE
-  !error "define VERSION, EXE and OUTFILE (see the top of this file)"
+  !error "define VERSION, EXE, CLI_EXE and OUTFILE (see the top of this file)"
+!endif
+!ifndef CLI_EXE
+  !error "define VERSION, EXE, CLI_EXE and OUTFILE (see the top of this file)"
 !endif
 !ifndef OUTFILE
-  !error "define VERSION, EXE and OUTFILE (see the top of this file)"
+  !error "define VERSION, EXE, CLI_EXE and OUTFILE (see the top of this file)"
 !endif
 
 Unicode true
@@ -21,6 +25,7 @@ SetCompressor /SOLID lzma
 !define PRODUCT "quillane VR7"
 !define PUBLISHER "the quillane VR7 developers"
 !define PROGRAM "quillane VR7.exe"
+!define CONSOLE_PROGRAM "vr7.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 
 Name "${PRODUCT}"
@@ -52,6 +57,7 @@ Section "Install"
   SetShellVarContext all
   SetOutPath "$INSTDIR"
   File "/oname=${PROGRAM}" "${EXE}"
+  File "/oname=${CONSOLE_PROGRAM}" "${CLI_EXE}"
   File "USER-GUIDE.txt"
   File "LICENSE.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -80,6 +86,7 @@ Section "Uninstall"
   RMDir "$SMPROGRAMS\${PRODUCT}"
 
   Delete "$INSTDIR\${PROGRAM}"
+  Delete "$INSTDIR\${CONSOLE_PROGRAM}"
   Delete "$INSTDIR\USER-GUIDE.txt"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\uninstall.exe"

@@ -1,9 +1,6 @@
 #include "PortDriver.h"
 
 #include "PortList.h"
-#include "SerialChannel.h"
-
-extern CSerialChannel g_channel;
 
 namespace {
 
@@ -19,8 +16,8 @@ CPortDriver::~CPortDriver()
 
 int CPortDriver::Close()
 {
-    g_channel.Purge();
-    g_channel.Close();
+    m_channel.Purge();
+    m_channel.Close();
     m_openResult = 0;
     return 1;
 }
@@ -30,7 +27,7 @@ int CPortDriver::Open(UINT port, int baud, int parity, int dataBits, int stopBit
     Close();
     const char parityChar = static_cast<char>(parity & 0xFF);  // only the low byte counts
     m_openResult =
-        g_channel.Configure(port, baud, parityChar, dataBits, stopBits, kEventMask, kQueueSize, kQueueSize);
+        m_channel.Configure(port, baud, parityChar, dataBits, stopBits, kEventMask, kQueueSize, kQueueSize);
     return m_openResult;
 }
 
@@ -41,7 +38,7 @@ int CPortDriver::Test(UINT port)
 
 int CPortDriver::Send(const BYTE* data, int length)
 {
-    return g_channel.Write(data, length) ? 1 : 0;
+    return m_channel.Write(data, length) ? 1 : 0;
 }
 
 int CPortDriver::ListPorts(unsigned short* ports, int capacity)
@@ -54,21 +51,25 @@ int CPortDriver::ListPorts(unsigned short* ports, int capacity)
 // on a pty) and must not be thrown away.
 int CPortDriver::Receive(BYTE* buffer, int length, DWORD timeoutMs)
 {
-    g_channel.Purge(CSerialChannel::kPurgeInput);
-    return g_channel.Read(buffer, length, timeoutMs) ? 1 : 0;
+    m_channel.Purge(CSerialChannel::kPurgeInput);
+    return m_channel.Read(buffer, length, timeoutMs) ? 1 : 0;
 }
 
-int CPortDriver::WaitReceive(BYTE* buffer, int capacity, int count)
+int CPortDriver::WaitReceive(BYTE* buffer, int capacity, int count, int* received)
 {
+    if (received != nullptr)
+        *received = 0;
     if (count > capacity)
         return 0;
     if (buffer == nullptr && count > 0)
         return 0;
-    g_channel.Purge(CSerialChannel::kPurgeInput);
+    m_channel.Purge(CSerialChannel::kPurgeInput);
     try {
         for (int i = 0; i < count; ++i) {
-            if (!g_channel.WaitByte(&buffer[i]))
+            if (!m_channel.WaitByte(&buffer[i]))
                 return 0;
+            if (received != nullptr)
+                *received = i + 1;
         }
     } catch (...) {
         return 0;

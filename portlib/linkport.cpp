@@ -8,7 +8,7 @@
 // Defined in this order in one file: the channel is constructed first and destroyed last,
 // so the driver's destructor (which closes the port) still finds it.
 CSerialChannel g_channel;
-static CPortDriver g_driver;
+static CPortDriver g_driver(g_channel);
 
 extern "C" {
 

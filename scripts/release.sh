@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release files in dist/ from the 32-bit build:
-#   quillane-VR7-<version>-win32.zip   the program, the user guide and the licence
+#   quillane-VR7-<version>-win32.zip   the program, the console program vr7.exe, the user
+#                                      guide and the licence
 #   quillane-VR7-<version>-setup.exe   an installer made with NSIS
 #   SHA256SUMS
 # The version is read from the program's own version block.
@@ -14,6 +15,7 @@ cd "$root"
 build=${QUILLANE_RELEASE_BUILD:-build/win-i686}
 dist=$root/dist
 program="quillane VR7.exe"
+console=vr7.exe
 guide=packaging/USER-GUIDE.txt
 licence=packaging/LICENSE.txt
 start=$SECONDS
@@ -33,13 +35,17 @@ if [ "$build_first" -eq 1 ]; then
   if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release > /dev/null
   fi
-  cmake --build "$build" --target quillane_vr7 -j"$(nproc)"
+  cmake --build "$build" --target quillane_vr7 vr7 -j"$(nproc)"
 fi
 
 exe=$root/$build/app/$program
-[ -f "$exe" ] || fail "$build/app/$program does not exist; build it first (scripts/release.sh without --no-build)"
-scripts/check-pe.sh "$exe" i686 > /dev/null || fail "$exe is not a self-contained 32-bit program: $(scripts/check-pe.sh "$exe" i686 || true)"
+cli=$root/$build/cli/$console
+for file in "$exe" "$cli"; do
+  [ -f "$file" ] || fail "$file does not exist; build it first (scripts/release.sh without --no-build)"
+  scripts/check-pe.sh "$file" i686 > /dev/null || fail "$file is not a self-contained 32-bit program: $(scripts/check-pe.sh "$file" i686 || true)"
+done
 version=$(exe_version "$exe") || fail "cannot read one version block from $exe"
+[ "$(exe_version "$cli")" = "$version" ] || fail "$cli does not carry version $version"
 command -v makensis > /dev/null || fail "makensis is missing (Debian package nsis)"
 
 zip=quillane-VR7-$version-win32.zip
@@ -47,17 +53,18 @@ setup=quillane-VR7-$version-setup.exe
 mkdir -p "$dist"
 rm -f "$dist/$zip" "$dist/$setup" "$dist/SHA256SUMS"
 
-# The zip, from a staging folder so that it holds the three files at its top level.
+# The zip, from a staging folder so that it holds its files at its top level.
 # Its entries carry the time of the last commit.
 stage=$(mktemp -d "$dist/.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 cp "$exe" "$stage/$program"
+cp "$cli" "$stage/$console"
 cp "$guide" "$licence" "$stage/"
 stamp=$(git log -1 --format=%cd --date=format:'%Y-%m-%d %H:%M:%S' 2>/dev/null || date -u '+%Y-%m-%d %H:%M:%S')
 (cd "$stage" && cmake -E tar cf "$dist/$zip" --format=zip --mtime="$stamp" -- \
-   "$program" "$(basename "$guide")" "$(basename "$licence")")
+   "$program" "$console" "$(basename "$guide")" "$(basename "$licence")")
 
-makensis -V2 -DVERSION="$version" -DEXE="$exe" -DOUTFILE="$dist/$setup" packaging/installer.nsi
+makensis -V2 -DVERSION="$version" -DEXE="$exe" -DCLI_EXE="$cli" -DOUTFILE="$dist/$setup" packaging/installer.nsi
 
 (cd "$dist" && sha256sum "$zip" "$setup" > SHA256SUMS)
 echo "release $version, built in $((SECONDS - start)) s:"

@@ -7,36 +7,46 @@
 #   scripts/run.sh --device /dev/ttyUSB0  a real digitizer on COM3
 #   scripts/run.sh --behaviour silence  the simulator stays silent (reply, silence, badsum, ...)
 #   scripts/run.sh --software 9         the CAD program row a headless run configures (default 33)
+#   scripts/run.sh --cli ARGS...        the console program vr7.exe with ARGS instead, e.g.
+#                                       --cli configure --port COM3 --software 33
 #
 # With a display (DISPLAY set) the window opens for use. Without one, the command runs a
 # configuration on a virtual display, prints what was sent and answered and the final
-# status, and saves a screenshot to build/run/screenshot.png.
+# status, and saves a screenshot to build/run/screenshot.png. With --cli, standard output
+# is vr7's alone (the command's own messages go to standard error), and the command exits
+# with vr7's status.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-device="" behaviour=reply software=33
+device="" behaviour=reply software=33 cli=0 cli_args=()
 while [ $# -gt 0 ]; do
   case $1 in
     --device) device=$2; shift 2 ;;
     --behaviour) behaviour=$2; shift 2 ;;
     --software) software=$2; shift 2 ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    --cli) shift; cli=1; cli_args=("$@"); break ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
     *) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
+# With --cli, standard output is kept for vr7 (descriptor 3); the rest goes to stderr.
+# Processes that outlive a command get no descriptor 3, so that a pipe reading vr7's
+# output ends with vr7.
+if [ "$cli" = 1 ]; then exec 3>&1 1>&2; fi
 
 scripts/deps.sh
 source scripts/build-trees.sh
 arch=$(scripts/wine-build.sh --cached)
 echo "Building (the $arch build)..."
 build_host digisim
-build_windows "$arch" quillane_vr7 winauto
+if [ "$cli" = 1 ]; then build_windows "$arch" vr7; else build_windows "$arch" quillane_vr7 winauto; fi
 
 source scripts/wine-env.sh
 run=$root/build/run
 export WINEPREFIX=$run/pfx
 app=$root/build/win-$arch/app/quillane\ VR7.exe
+vr7=$root/build/win-$arch/cli/vr7.exe
 winauto=$root/build/win-$arch/tools/winauto/winauto.exe
 caption="Quillane Software Setup Assistant  V3.2"
 mkdir -p "$run"
@@ -51,7 +61,7 @@ trap cleanup EXIT
 
 if [ ! -d "$WINEPREFIX" ]; then
   echo "Creating the Wine prefix in $WINEPREFIX..."
-  wine wineboot -i > "$run/wineboot.log" 2>&1
+  wine wineboot -i > "$run/wineboot.log" 2>&1 3>&-
 fi
 wineserver -k > /dev/null 2>&1 || true
 
@@ -61,13 +71,13 @@ target=$run/sim-com3
 rm -f "$target" "$target.port"
 if [ -n "$device" ]; then
   [ -e "$device" ] || { echo "no such device: $device" >&2; exit 1; }
-  build/host/tools/digisim/digisim --link "$target" --relay "$device" > "$run/digitizer.log" 2>&1 &
+  build/host/tools/digisim/digisim --link "$target" --relay "$device" > "$run/digitizer.log" 2>&1 3>&- &
   sim_pid=$!
   for _ in $(seq 100); do [ -L "$target" ] && break; sleep 0.05; done
   [ -L "$target" ] || { cat "$run/digitizer.log"; exit 1; }
   echo "COM3 is $device"
 else
-  build/host/tools/digisim/digisim --link "$target" --behaviour "$behaviour" --verbose > "$run/digitizer.log" 2>&1 &
+  build/host/tools/digisim/digisim --link "$target" --behaviour "$behaviour" --verbose > "$run/digitizer.log" 2>&1 3>&- &
   sim_pid=$!
   for _ in $(seq 100); do [ -s "$target.port" ] && break; sleep 0.05; done
   [ -s "$target.port" ] || { cat "$run/digitizer.log"; exit 1; }
@@ -83,13 +93,21 @@ fi
   printf '"宋体"="WenQuanYi Micro Hei"\r\n"SimSun"="WenQuanYi Micro Hei"\r\n\r\n'
   printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n'
 } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } > "$run/setup.reg"
-wine regedit /S "$(winpath "$run/setup.reg")" > /dev/null 2>&1
+wine regedit /S "$(winpath "$run/setup.reg")" > /dev/null 2>&1 3>&-
 wineserver -w
-wineserver -p > /dev/null 2>&1 < /dev/null
+wineserver -p > /dev/null 2>&1 < /dev/null 3>&-
 wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' > "$run/serialcomm.txt" 2>&1 || true
 while read -r name _ data; do
   [ "$data" = COM3 ] || wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "$name" /f > /dev/null 2>&1
 done < <(grep -E 'REG_SZ' "$run/serialcomm.txt" | tr -d '\r')
+
+if [ "$cli" = 1 ]; then
+  # Wine reads the arguments and writes to a terminal in the locale's encoding.
+  [ "$(locale charmap 2> /dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
+  status=0
+  wine "$vr7" "${cli_args[@]}" >&3 || status=$?
+  exit "$status"
+fi
 
 if [ -n "${DISPLAY:-}" ]; then
   echo "Starting the setup assistant; close its window to end."

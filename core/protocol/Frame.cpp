@@ -1,5 +1,7 @@
 #include "Frame.h"
 
+#include <cstdio>
+
 bool CompleteFrame(unsigned char* frame, int n)
 {
     if (frame == nullptr || n < 3)
@@ -29,4 +31,15 @@ bool CheckReply(const unsigned char* reply, int n)
     for (int i = 1; i <= n - 2; ++i)
         sum += reply[i];
     return (sum & 0xFFu) == 0;
+}
+
+std::string HexText(const unsigned char* bytes, std::size_t count)
+{
+    std::string text;
+    char cell[4];
+    for (std::size_t i = 0; i < count; ++i) {
+        std::snprintf(cell, sizeof cell, i ? " %02X" : "%02X", bytes[i]);
+        text += cell;
+    }
+    return text;
 }

@@ -30,6 +30,9 @@
 //   the mode code that was sent.
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 constexpr int kFrameLength = 6;
 constexpr int kReplyLength = 5;
 constexpr int kFrameBufferSize = 100;
@@ -54,3 +57,7 @@ bool CompleteFrame(unsigned char* frame, int n);
 // Start and end are judged before any sum. Returns false without reading
 // when reply is null or n is below 1.
 bool CheckReply(const unsigned char* reply, int n);
+
+// The bytes as frames are written for people: upper-case hex pairs separated by
+// blanks ("DB 01 0E 71 80 DD").
+std::string HexText(const unsigned char* bytes, std::size_t count);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the release files that scripts/release.sh left in dist/ against the build:
-#  - the zip holds exactly the program, the user guide and the licence;
-#  - its program is byte-identical to the built one, its texts to packaging/, and the
+#  - the zip holds exactly the program, the console program, the user guide and the licence;
+#  - its programs are byte-identical to the built ones, its texts to packaging/, and the
 #    texts have CRLF line ends (Notepad on older Windows shows LF-only text as one line);
 #  - the installer exists, is a 32-bit (i386) PE program made by NSIS, with the version.
 # (tests/release/installer-test.sh runs the installer itself.)
@@ -12,7 +12,9 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 build=${QUILLANE_RELEASE_BUILD:-build/win-i686}
 program="quillane VR7.exe"
+console=vr7.exe
 exe=$build/app/$program
+cli=$build/cli/$console
 texts=(USER-GUIDE.txt LICENSE.txt)
 passed=0 failed=0
 
@@ -34,10 +36,12 @@ pe_machine() {
 
 crlf_only() { [ -s "$1" ] && ! grep -q $'[^\r]$\|^$' "$1"; }
 
-if [ ! -f "$exe" ]; then
-  bad "the program $exe does not exist: build it and run scripts/release.sh first"
-  finish
-fi
+for file in "$exe" "$cli"; do
+  if [ ! -f "$file" ]; then
+    bad "the program $file does not exist: build it and run scripts/release.sh first"
+    finish
+  fi
+done
 version=$(exe_version "$exe") || { bad "no single version block in $exe"; finish; }
 zip=dist/quillane-VR7-$version-win32.zip
 setup=dist/quillane-VR7-$version-setup.exe
@@ -47,11 +51,14 @@ trap 'rm -rf "$work"' EXIT
 # --- the zip
 if [ -f "$zip" ]; then
   listing=$(cmake -E tar tf "$zip" | sort)
-  expected=$(printf '%s\n' "$program" "${texts[@]}" | sort)
-  check "$zip holds exactly: $program, ${texts[*]}" [ "$listing" = "$expected" ]
+  expected=$(printf '%s\n' "$program" "$console" "${texts[@]}" | sort)
+  check "$zip holds exactly: $program, $console, ${texts[*]}" [ "$listing" = "$expected" ]
   mkdir "$work/zip"
   (cd "$work/zip" && cmake -E tar xf "$root/$zip")
   check "the zip's program is byte-identical to $exe" cmp -s "$work/zip/$program" "$exe"
+  check "the zip's $console is byte-identical to $cli" cmp -s "$work/zip/$console" "$cli"
+  check "$console is a 32-bit (i386) PE program with version $version" \
+    [ "$(pe_machine "$cli")" = 014c -a "$(exe_version "$cli")" = "$version" ]
   for text in "${texts[@]}"; do
     check "the zip's $text is packaging/$text" cmp -s "$work/zip/$text" "packaging/$text"
     check "$text has CRLF line ends only" crlf_only "$work/zip/$text"

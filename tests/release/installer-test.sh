@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The installer as users use it, in a fresh 64-bit Wine prefix (as on 64-bit Windows,
-# where most users are): a silent install; the program in "Program Files (x86)", its
-# Start-menu entry and its registration in the 32-bit view of the registry; the installed
-# program started, its window seen with the 50 software labels, and closed; then a
-# silent uninstall, which returns at once and goes on from a copy of itself, so its work
-# is polled for, with a time limit. Needs the 32-bit build and a machine whose Wine runs
-# 32-bit programs (scripts/wine-build.sh).
+# where most users are): a silent install; the program and vr7.exe in "Program Files
+# (x86)", its Start-menu entry and its registration in the 32-bit view of the registry;
+# the installed vr7.exe run once; the installed program started, its window seen with the
+# 50 software labels, and closed; then a silent uninstall, which returns at once and goes
+# on from a copy of itself, so its work is polled for, with a time limit. Needs the 32-bit
+# build and a machine whose Wine runs 32-bit programs (scripts/wine-build.sh).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
@@ -13,6 +13,7 @@ source scripts/wine-env.sh
 source scripts/pe-version.sh
 build=build/win-i686
 exe=$build/app/quillane\ VR7.exe
+cli=$build/cli/vr7.exe
 winauto=$root/$build/tools/winauto/winauto.exe
 caption="Quillane Software Setup Assistant  V3.2"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\quillane VR7'
@@ -53,6 +54,9 @@ wineserver -p > /dev/null 2>&1 < /dev/null
 check "silent install of $setup" wine "$setup" /S
 check "the program is installed in Program Files (x86), byte for byte the built one" \
   cmp -s "$folder/quillane VR7.exe" "$exe"
+check "vr7.exe is installed beside it, byte for byte the built one" cmp -s "$folder/vr7.exe" "$cli"
+check "the installed vr7.exe lists the 50 CAD programs" \
+  test "$(wine "C:\\Program Files (x86)\\quillane VR7\\vr7.exe" software --json 2> /dev/null | grep -c '"row"')" -eq 50
 check "the user guide, the licence and the uninstaller are installed beside it" \
   test -f "$folder/USER-GUIDE.txt" -a -f "$folder/LICENSE.txt" -a -f "$folder/uninstall.exe"
 check "a Start-menu entry for the program" test -f "$menu/quillane VR7.lnk"

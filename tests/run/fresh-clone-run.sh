@@ -3,7 +3,8 @@
 # build/ folder, headless (no DISPLAY). First with the bundled simulator, then with
 # --device naming a pseudo-terminal that a simulator of this test holds, the way a real
 # digitizer is named. Each must print the frame, the reply and "Status:OK!" and write
-# the screenshot; the second must have reached the device.
+# the screenshot; the second must have reached the device. Last, the console program
+# through the same command (--cli), which must configure the simulator and exit with 0.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
@@ -59,6 +60,17 @@ status=$?
   { bad "the run command with --device failed:"; tail -n 30 "$work/device-run.log"; }
 checks "$work/device-run.log" "device"
 expect "$work/device.log" "device: the frame reached the device" '^frame DB 01 0E 71 80 DD at 9600 N 1$'
+
+echo "--- scripts/run.sh --cli configure --port COM3 --software 33"
+(cd "$clone" && env -u DISPLAY scripts/run.sh --cli configure --port COM3 --software 33) 2> "$work/cli.err" |
+  tr -d '\r' > "$work/cli.log"
+status=${PIPESTATUS[0]}
+[ "$status" -eq 0 ] && ok "the run command with --cli exits with vr7's status, 0" ||
+  { bad "the run command with --cli exited with $status:"; tail -n 30 "$work/cli.err" "$work/cli.log"; }
+expect "$work/cli.log" "cli: the first attempt is at 9600 N 8 1" '^Attempt 1 at 9600 baud, parity N, 8 data bits, 1 stop bit$'
+expect "$work/cli.log" "cli: the frame for Lectra is sent" '^  sent DB 01 0E 71 80 DD$'
+expect "$work/cli.log" "cli: the reply is shown" '^  received EA( [0-9A-F]{2}){3} DD: a valid reply$'
+expect "$work/cli.log" "cli: the final status is Status:OK!" '^Status:OK!$'
 
 echo "fresh-clone run: $passed passed, $failed failed"
 [ $failed -eq 0 ]

@@ -15,7 +15,7 @@ source "$here/../../scripts/wine-env.sh"
 action=$1
 run=$(realpath -m "$2")
 export WINEPREFIX=$run/pfx
-simulated_ports="3 5 6 12 17"
+simulated_ports="3 5 6 12 17 ${QUILLANE_EXTRA_SIM_PORTS:-}"
 missing_port=7
 
 stop_all() {

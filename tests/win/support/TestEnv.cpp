@@ -346,14 +346,3 @@ std::vector<unsigned char> Bytes(std::initializer_list<int> values)
         bytes.push_back(static_cast<unsigned char>(v));
     return bytes;
 }
-
-std::string Hex(const unsigned char* bytes, size_t count)
-{
-    std::string text;
-    char cell[4];
-    for (size_t i = 0; i < count; ++i) {
-        std::snprintf(cell, sizeof cell, i ? " %02X" : "%02X", bytes[i]);
-        text += cell;
-    }
-    return text;
-}

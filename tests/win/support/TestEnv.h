@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "Frame.h"
 #include "linkport.h"
 
 // Unix paths handed over in the environment, in their Windows form (drive Z:).
@@ -135,6 +136,6 @@ private:
 
 double NowMs();  // a monotonic clock in milliseconds
 std::vector<unsigned char> Bytes(std::initializer_list<int> values);
-std::string Hex(const unsigned char* bytes, size_t count);
+inline std::string Hex(const unsigned char* bytes, size_t count) { return HexText(bytes, count); }
 
 #endif

@@ -1,0 +1,192 @@
+// vr7 detect --software ROW|LABEL: the configuration run on every listed port, side by
+// side, each on a thread of its own with its own channel; tells which ports answered
+// with a valid reply and what each other port did.
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "Arguments.h"
+#include "Commands.h"
+#include "Console.h"
+#include "PortRun.h"
+#include "Report.h"
+
+namespace {
+
+enum class Result { Answered, NoAnswer, WrongAnswer, CannotOpen, Stopped };
+
+struct Probe {
+    Probe(unsigned short port, int row, HANDLE stopEvent) : run(port, row, stopEvent, false) {}
+    PortRun run;
+    RunEnding ending = RunEnding::OpenFailed;
+    HANDLE thread = nullptr;
+};
+
+DWORD WINAPI ProbeThread(LPVOID parameter)
+{
+    Probe* probe = static_cast<Probe*>(parameter);
+    probe->ending = probe->run.Execute();
+    return 0;
+}
+
+Result ResultOf(const Probe& probe)
+{
+    if (!InLibraryRange(probe.run.Port()))
+        return Result::CannotOpen;
+    const std::vector<AttemptReport>& attempts = probe.run.Attempts();
+    switch (probe.ending) {
+    case RunEnding::Ok:
+        return Result::Answered;
+    case RunEnding::Stopped:
+        return Result::Stopped;
+    case RunEnding::Error:
+        return std::any_of(attempts.begin(), attempts.end(),
+                           [](const AttemptReport& a) { return a.verdict == AttemptReport::Verdict::InvalidReply; })
+                   ? Result::WrongAnswer
+                   : Result::NoAnswer;
+    default:
+        return Result::CannotOpen;
+    }
+}
+
+const char* ResultName(Result result)
+{
+    static const char* const kNames[] = {"answered", "no-answer", "wrong-answer", "cannot-open", "stopped"};
+    return kNames[static_cast<int>(result)];
+}
+
+const char* ResultText(Result result)
+{
+    static const char* const kTexts[] = {"answered", "no answer", "wrong answer", "cannot be opened", "stopped"};
+    return kTexts[static_cast<int>(result)];
+}
+
+// The attempt that tells most about a port: the valid reply, else the last wrong one,
+// else the last attempt.
+const AttemptReport* Telling(const std::vector<AttemptReport>& attempts)
+{
+    const AttemptReport* telling = attempts.empty() ? nullptr : &attempts.back();
+    for (const AttemptReport& a : attempts) {
+        if (a.verdict == AttemptReport::Verdict::ValidReply)
+            return &a;
+        if (a.verdict == AttemptReport::Verdict::InvalidReply)
+            telling = &a;
+    }
+    return telling;
+}
+
+std::string Detail(const Probe& probe, Result result)
+{
+    if (!InLibraryRange(probe.run.Port()))
+        return "not tried: only COM1 to COM16 can be opened";
+    const std::vector<AttemptReport>& attempts = probe.run.Attempts();
+    const AttemptReport* telling = Telling(attempts);
+    if (result == Result::CannotOpen || telling == nullptr)
+        return "another program may hold it, or its device is missing";
+    if (result == Result::Stopped)
+        return "stopped by Ctrl+C during attempt " + std::to_string(attempts.size());
+    const std::string detail = "attempt " + std::to_string(telling->index + 1) + " at " + LineText(telling->line) +
+                               ", " + ReplyText(*telling);
+    return result == Result::Answered ? detail : "no valid reply in " + std::to_string(attempts.size()) +
+                                                     " attempts; " + detail;
+}
+
+// Starts a run per port on a thread of its own and waits for all of them. Each run ends
+// by itself: every wait in it is bounded (polls of 100 ms, the waiter's 1 s bound, the
+// 500 ms pause), so a run takes at most about 5 x 2.6 s.
+void ProbeSideBySide(std::vector<std::unique_ptr<Probe>>& probes)
+{
+    for (auto& probe : probes) {
+        if (InLibraryRange(probe->run.Port()))
+            probe->thread = CreateThread(nullptr, 0, ProbeThread, probe.get(), 0, nullptr);
+    }
+    for (auto& probe : probes) {
+        if (probe->thread != nullptr) {
+            WaitForSingleObject(probe->thread, INFINITE);
+            CloseHandle(probe->thread);
+        } else if (InLibraryRange(probe->run.Port())) {
+            ProbeThread(probe.get());  // no thread could be made: probe it here
+        }
+    }
+}
+
+std::vector<unsigned short> DistinctListedPorts()
+{
+    std::vector<unsigned short> ports;
+    for (unsigned short port : ListedPorts()) {
+        if (std::find(ports.begin(), ports.end(), port) == ports.end())
+            ports.push_back(port);
+    }
+    return ports;
+}
+
+struct Summary {
+    nlohmann::ordered_json ports = nlohmann::ordered_json::array();
+    nlohmann::ordered_json answered = nlohmann::ordered_json::array();
+    std::string answeredText;
+    bool opened = false;
+    bool stopped = false;
+};
+
+Summary Summarise(const std::vector<std::unique_ptr<Probe>>& probes, bool print)
+{
+    Summary summary;
+    for (const auto& probe : probes) {
+        const Result result = ResultOf(*probe);
+        const std::string name = PortName(probe->run.Port());
+        if (result == Result::Answered) {
+            summary.answered.push_back(name);
+            summary.answeredText += (summary.answeredText.empty() ? "" : ", ") + name;
+        }
+        summary.opened = summary.opened || result == Result::Answered || result == Result::NoAnswer ||
+                         result == Result::WrongAnswer;
+        summary.stopped = summary.stopped || result == Result::Stopped;
+        summary.ports.push_back(
+            {{"port", name}, {"result", ResultName(result)}, {"attempts", AttemptsJson(probe->run.Attempts())}});
+        if (print)
+            Out().Line(name + ": " + ResultText(result) + " (" + Detail(*probe, result) + ")");
+    }
+    return summary;
+}
+
+}  // namespace
+
+int DetectCommand(const Options& options)
+{
+    const int row = SoftwareArgument(options.software);
+    const std::vector<unsigned short> ports = DistinctListedPorts();
+    if (ports.empty())
+        throw CommandError(kExitNoPort, "Windows lists no serial port: plug the adapter in (and install its driver), "
+                                        "then try again.");
+    std::vector<std::unique_ptr<Probe>> probes;
+    std::string names;
+    for (unsigned short port : ports) {
+        probes.push_back(std::make_unique<Probe>(port, row, options.stopEvent));
+        names += (names.empty() ? "" : ", ") + PortName(port);
+    }
+    if (!options.json)
+        Out().Line("Sending the frame for " + SoftwareText(row) + " to " + names +
+                   (probes.size() > 1 ? ", side by side" : ""));
+    ProbeSideBySide(probes);
+
+    const Summary summary = Summarise(probes, !options.json);
+    const int status = summary.stopped            ? kExitStopped
+                       : !summary.answered.empty() ? kExitOk
+                       : summary.opened            ? kExitNoReply
+                                                   : kExitNoPort;
+    if (options.json)
+        PrintJson({{"software", SoftwareJson(row)},
+                   {"ports", summary.ports},
+                   {"answered", summary.answered},
+                   {"exitCode", status}});
+    else
+        Out().Line(summary.answeredText.empty() ? "No port answered with a valid reply."
+                                                : "The digitizer answered on " + summary.answeredText + ".");
+    if (status == kExitNoPort)
+        Err().Line("None of the listed ports could be opened.");
+    if (status == kExitStopped)
+        Err().Line("Stopped by Ctrl+C; every port is closed.");
+    return status;
+}

@@ -1,0 +1,39 @@
+#include "PortRun.h"
+
+#include "Console.h"
+#include "Report.h"
+
+PortRun::PortRun(unsigned short port, int softwareRow, HANDLE stopEvent, bool printAttempts)
+    : m_port(port), m_row(softwareRow), m_print(printAttempts)
+{
+    // The run replaces the reply event at its start; it must exist by then.
+    m_state.replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    m_state.stopEvent = stopEvent;
+}
+
+PortRun::~PortRun()
+{
+    if (m_state.replyEvent != nullptr)
+        CloseHandle(m_state.replyEvent);
+}
+
+RunEnding PortRun::Execute()
+{
+    return RunConfiguration(m_link, *this, m_state);
+}
+
+void PortRun::AttemptStarted(int index, const LineSetting& line)
+{
+    if (m_print)
+        Out().Line("Attempt " + std::to_string(index + 1) + " at " + LineText(line));
+}
+
+void PortRun::AttemptEnded(const AttemptReport& report)
+{
+    m_attempts.push_back(report);
+    if (!m_print)
+        return;
+    if (report.sent)
+        Out().Line("  sent " + HexText(report.frame, kFrameLength));
+    Out().Line("  " + ReplyText(report));
+}

@@ -1,0 +1,129 @@
+#include "Report.h"
+
+#include <algorithm>
+
+#include "Catalogue.h"
+#include "Commands.h"
+#include "Console.h"
+
+namespace {
+
+int ReceivedCount(const AttemptReport& report)
+{
+    return std::clamp(report.received, 0, kFrameBufferSize);
+}
+
+// Why a complete reply was not taken: the first rule it breaks.
+const char* RejectionReason(const unsigned char* reply)
+{
+    if (reply[0] != kReplyStart)
+        return "it does not start with EA";
+    if (reply[kReplyLength - 1] != kReplyEnd)
+        return "it does not end with DD";
+    return "its check sum is not zero";
+}
+
+const char* VerdictName(AttemptReport::Verdict verdict)
+{
+    switch (verdict) {
+    case AttemptReport::Verdict::ValidReply:
+        return "valid";
+    case AttemptReport::Verdict::InvalidReply:
+        return "invalid";
+    default:
+        return "none";
+    }
+}
+
+nlohmann::ordered_json AttemptJson(const AttemptReport& report)
+{
+    return {{"attempt", report.index + 1},
+            {"baud", report.line.baud},
+            {"parity", std::string(1, static_cast<char>(report.line.parity))},
+            {"dataBits", report.line.dataBits},
+            {"stopBits", report.line.stopBits},
+            {"sent", report.sent ? HexText(report.frame, kFrameLength) : ""},
+            {"received", HexText(report.reply, static_cast<std::size_t>(ReceivedCount(report)))},
+            {"verdict", VerdictName(report.verdict)}};
+}
+
+}  // namespace
+
+std::string SoftwareText(int row)
+{
+    return std::string(CatalogueLabel(row)) + " (row " + std::to_string(row) + ", mode code " +
+           std::to_string(LookUpCatalogue(row).modeCode) + ")";
+}
+
+nlohmann::ordered_json SoftwareJson(int row)
+{
+    return {{"row", row}, {"label", CatalogueLabel(row)}, {"mode", LookUpCatalogue(row).modeCode}};
+}
+
+std::string LineText(const LineSetting& line)
+{
+    return std::to_string(line.baud) + " baud, parity " + static_cast<char>(line.parity) + ", " +
+           std::to_string(line.dataBits) + " data bits, " + std::to_string(line.stopBits) + " stop bit" +
+           (line.stopBits == 1 ? "" : "s");
+}
+
+std::string ReplyText(const AttemptReport& report)
+{
+    const int received = ReceivedCount(report);
+    if (!report.sent)
+        return "the frame could not be sent";
+    const std::string bytes = received > 0 ? HexText(report.reply, static_cast<std::size_t>(received)) : "nothing";
+    switch (report.verdict) {
+    case AttemptReport::Verdict::ValidReply:
+        return "received " + bytes + ": a valid reply";
+    case AttemptReport::Verdict::InvalidReply:
+        return "received " + bytes + ": not a valid reply, " + RejectionReason(report.reply);
+    default:
+        if (received == 0)
+            return "received nothing: no reply";
+        return "received " + bytes + ": " + std::to_string(received) + " of " + std::to_string(kReplyLength) +
+               " bytes, no complete reply";
+    }
+}
+
+nlohmann::ordered_json AttemptsJson(const std::vector<AttemptReport>& attempts)
+{
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (const AttemptReport& report : attempts)
+        array.push_back(AttemptJson(report));
+    return array;
+}
+
+
+const char* EndingName(RunEnding ending)
+{
+    switch (ending) {
+    case RunEnding::Ok:
+        return "ok";
+    case RunEnding::OpenFailed:
+        return "open-failed";
+    case RunEnding::Stopped:
+        return "stopped";
+    default:
+        return "error";
+    }
+}
+
+int ExitStatusOf(RunEnding ending)
+{
+    switch (ending) {
+    case RunEnding::Ok:
+        return kExitOk;
+    case RunEnding::OpenFailed:
+        return kExitNoPort;
+    case RunEnding::Stopped:
+        return kExitStopped;
+    default:
+        return kExitNoReply;
+    }
+}
+
+void PrintJson(const nlohmann::ordered_json& object)
+{
+    Out().Line(object.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+}

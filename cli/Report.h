@@ -1,0 +1,27 @@
+// How vr7 tells what a configuration run did: the attempts as lines for people and as
+// JSON for scripts, the CAD program, the endings and their exit statuses.
+#ifndef VR7_REPORT_H
+#define VR7_REPORT_H
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "ConfigurationRun.h"
+
+std::string SoftwareText(int row);  // Lectra (row 33, mode code 14)
+nlohmann::ordered_json SoftwareJson(int row);
+
+std::string LineText(const LineSetting& line);  // 9600 baud, parity N, 8 data bits, 1 stop bit
+std::string ReplyText(const AttemptReport& report);  // what came back, and the verdict
+nlohmann::ordered_json AttemptsJson(const std::vector<AttemptReport>& attempts);
+
+// Names of endings in JSON ("ok", "error", "open-failed", "stopped"), and exit statuses.
+const char* EndingName(RunEnding ending);
+int ExitStatusOf(RunEnding ending);
+
+// One JSON object on standard output.
+void PrintJson(const nlohmann::ordered_json& object);
+
+#endif

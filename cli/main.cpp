@@ -1,0 +1,181 @@
+// vr7: the console companion of the setup assistant. Takes the command line as Windows
+// gives it (UTF-16, so Chinese labels can be typed), hands it to CLI11 as UTF-8, runs the
+// command and maps every ending to an exit status. Ctrl+C stops a configuration run
+// cleanly through the runs' stop event.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "Console.h"
+#include "Report.h"
+#include "Version.h"
+
+namespace {
+
+// Manual-reset; set by Ctrl+C, watched by every run. It lives until the process ends: the
+// system runs the Ctrl+C handler on a thread of its own, which may still be setting it
+// while main returns.
+HANDLE g_stop = nullptr;
+
+BOOL WINAPI OnControl(DWORD type)
+{
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
+        return FALSE;
+    SetEvent(g_stop);
+    return TRUE;  // the runs end by themselves, closing their ports
+}
+
+std::string Utf8(const wchar_t* wide)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return std::string();
+    std::string text(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], size, nullptr, nullptr);
+    text.resize(static_cast<std::size_t>(size - 1));
+    return text;
+}
+
+std::vector<std::string> Utf8Arguments()
+{
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr)
+        return {"vr7"};
+    arguments.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        arguments.push_back(Utf8(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
+
+std::string VersionText()
+{
+    constexpr int kNumbers[] = {QUILLANE_VERSION_NUMBERS};
+    std::string text = "vr7 (quillane VR7) ";
+    for (int number : kNumbers)
+        text += std::to_string(number) + ".";
+    text.pop_back();
+    return text;
+}
+
+// One sentence on standard error; with --json also an object on standard output.
+int Fail(int status, const std::string& sentence, bool json)
+{
+    Err().Line(sentence);
+    if (json)
+        PrintJson({{"error", sentence}, {"exitCode", status}});
+    return status;
+}
+
+// CLI11's own message, except where no command was recognised.
+std::string UsageSentence(const CLI::App& app, const CLI::ParseError& error)
+{
+    if (!app.get_subcommands().empty())
+        return std::string(error.what()) + " (see vr7 " + app.get_subcommands().at(0)->get_name() + " --help).";
+    const std::vector<std::string> rest = app.remaining();
+    const std::string commands = "ports, software, configure or detect (see vr7 --help).";
+    if (rest.empty())
+        return std::string(error.what()) + ": give one of " + commands;
+    return "\"" + rest.front() + "\" is not a command: give one of " + commands;
+}
+
+const char kSoftwareHelp[] = "the CAD program: its row (0 to 49, see vr7 software) or its label, or the beginning "
+                             "of one label; Latin letters in any case";
+
+void AddCommands(CLI::App& app, Options& options)
+{
+    app.require_subcommand(1);
+    app.add_flag("--json", options.json, "one JSON object on standard output, for scripts");
+
+    CLI::App* ports = app.add_subcommand("ports", "list the serial ports Windows lists, in its order");
+    ports->add_flag("--test", options.test, "also say whether each can be opened now (none is left open)");
+    ports->footer("Example: vr7 ports --test");
+
+    CLI::App* software = app.add_subcommand("software", "list the CAD programs: row, mode code and label");
+    software->footer("Example: vr7 software --json");
+
+    CLI::App* configure = app.add_subcommand("configure", "configure the digitizer on one port, as the window's "
+                                                          "OK button does, showing every attempt");
+    configure->add_option("--port", options.port, "the port, COM1 to COM16")->required();
+    configure->add_option("--software", options.software, kSoftwareHelp)->required();
+    configure->footer("Example: vr7 configure --port COM3 --software Lectra");
+
+    CLI::App* detect = app.add_subcommand("detect", "send the configuration frame to every listed port side by "
+                                                    "side and tell which answered (it writes to every port)");
+    detect->add_option("--software", options.software, kSoftwareHelp)->required();
+    detect->footer("Example: vr7 detect --software 33");
+
+    for (CLI::App* command : {ports, software, configure, detect})
+        command->add_flag("--json", options.json, "one JSON object on standard output, for scripts");
+}
+
+int Dispatch(const CLI::App& app, const Options& options)
+{
+    const std::string name = app.get_subcommands().at(0)->get_name();
+    if (name == "ports")
+        return ListPortsCommand(options);
+    if (name == "software")
+        return ListSoftwareCommand(options);
+    if (name == "configure")
+        return ConfigureCommand(options);
+    return DetectCommand(options);
+}
+
+int Run(const std::vector<std::string>& arguments, Options& options)
+{
+    CLI::App app("Configures a serial digitizer for a CAD program, and finds the port it is on.", "vr7");
+    AddCommands(app, options);
+    app.set_version_flag("--version", VersionText());
+    const bool json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
+    std::vector<const char*> argv;
+    argv.reserve(arguments.size());
+    for (const std::string& argument : arguments)
+        argv.push_back(argument.c_str());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::CallForHelp&) {
+        Out().Write(app.help());
+        return kExitOk;
+    } catch (const CLI::CallForVersion& e) {
+        Out().Line(e.what());
+        return kExitOk;
+    } catch (const CLI::ParseError& e) {
+        return Fail(kExitUsage, UsageSentence(app, e), json);
+    }
+    try {
+        return Dispatch(app, options);
+    } catch (const CommandError& e) {
+        return Fail(e.Status(), e.what(), json);
+    }
+}
+
+}  // namespace
+
+int main()
+{
+    g_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnControl, TRUE);
+    Options options;
+    options.stopEvent = g_stop;
+    int status = kExitInternal;
+    try {
+        status = Run(Utf8Arguments(), options);
+    } catch (const std::exception& e) {
+        Err().Line(std::string("vr7 failed: ") + e.what());
+    } catch (...) {
+        Err().Line("vr7 failed.");
+    }
+    if (WaitForSingleObject(g_stop, 0) == WAIT_OBJECT_0)
+        status = kExitStopped;
+    return status;
+}

@@ -1,0 +1,354 @@
+#!/usr/bin/env python3
+"""vr7.exe under Wine against the test rig of fixture.sh: what it prints and exits with,
+and what reached the simulated digitizers (COM3, COM5, COM6, COM12, COM17; COM7 has a
+missing device). Run by ctest, which sets WINEPREFIX, QUILLANE_RUN_DIR, QUILLANE_VR7 and
+QUILLANE_WINE."""
+import json
+import os
+import pty
+import re
+import select
+import signal
+import socket
+import struct
+import subprocess
+import termios
+import time
+import unittest
+
+RUN = os.environ['QUILLANE_RUN_DIR']
+VR7 = os.environ['QUILLANE_VR7']
+WINE = os.environ['QUILLANE_WINE']
+# A UTF-8 locale: Wine then reads Chinese arguments and writes the console's text as UTF-8.
+ENV = dict(os.environ, LANG='C.UTF-8', LC_ALL='C.UTF-8')
+SIMULATED = (3, 5, 6, 12, 17)
+SERIALCOMM = r'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+
+LECTRA_FRAME = 'DB 01 0E 71 80 DD'
+LECTRA_REPLY = 'EA 0E 5A 98 DD'  # the simulator's valid answer to mode code 14
+# The window's run: the line setting of each of its five attempts.
+ATTEMPTS = [(9600, 'N'), (9600, 'E'), (19200, 'N'), (9600, 'N'), (9600, 'N')]
+
+
+class Simulator:
+    """The control connection to the simulator behind COMn (tools/digisim/commands.cpp)."""
+
+    def __init__(self, n):
+        with open(f'{RUN}/sim-com{n}.port') as f:
+            self.sock = socket.create_connection(('127.0.0.1', int(f.read())), timeout=10)
+        self.file = self.sock.makefile('rw', newline='\n')
+
+    def command(self, line):
+        self.file.write(line + '\n')
+        self.file.flush()
+        data = []
+        while True:
+            reply = self.file.readline().rstrip('\n')
+            if reply == 'OK':
+                return data
+            if not reply or reply.startswith('ERR'):
+                raise AssertionError(f'simulator command {line!r}: {reply!r}')
+            data.append(reply)
+
+    def frames(self):
+        """(bytes, baud, parity, ms since the simulator started) of every frame received."""
+        frames = []
+        for line in self.command('frames'):
+            m = re.match(r'frame ([0-9A-F ]+) baud=(\d+) parity=(\S) stop=(\d) t=(\d+)$', line)
+            frames.append((m[1], int(m[2]), m[3], int(m[5])))
+        return frames
+
+    def received(self):
+        return self.command('rx')[0][3:]
+
+    def holders(self):
+        return int(self.command('holders')[0].split()[1])
+
+
+def vr7(*args):
+    return subprocess.run([WINE, VR7, *args], capture_output=True, env=ENV, timeout=60, stdin=subprocess.DEVNULL)
+
+
+def wine(*args):
+    subprocess.run([WINE, *args], capture_output=True, env=ENV, timeout=60, check=True)
+
+
+def serial_ports():
+    out = subprocess.run([WINE, 'reg', 'query', SERIALCOMM], capture_output=True, env=ENV, timeout=60).stdout
+    return re.findall(r'^ +(\S+) +REG_SZ +(\S+)\r?$', out.decode(), re.M)
+
+
+def set_serial_ports(values):
+    """Replaces the ports Windows lists by values, (name, data) pairs, in one regedit run."""
+    lines = ['Windows Registry Editor Version 5.00', '', '[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]']
+    escape = lambda name: name.replace('\\', '\\\\')
+    lines += [f'"{escape(name)}"=-' for name, _ in serial_ports()]
+    lines += [f'"{escape(name)}"="{data}"' for name, data in values]
+    path = f'{RUN}/vr7-test.reg'
+    with open(path, 'w', newline='\r\n') as f:
+        f.write('\n'.join(lines) + '\n')
+    wine('regedit', '/S', 'Z:' + path.replace('/', '\\'))
+
+
+def on_terminal(args, until=None, then=None):
+    """Runs vr7 on a pseudo-terminal, so that Wine gives it a console; when the output shows
+    `until`, calls then(process). Returns the exit status and the output, without the
+    console's cursor escapes. Output processing is off: the bytes are the console's own."""
+    master, slave = pty.openpty()
+    attrs = termios.tcgetattr(slave)
+    attrs[1] &= ~termios.OPOST
+    termios.tcsetattr(slave, termios.TCSANOW, attrs)
+    proc = subprocess.Popen([WINE, VR7, *args], stdin=slave, stdout=slave, stderr=slave, env=ENV,
+                            start_new_session=True)
+    os.close(slave)
+    output, acted, deadline = b'', False, time.monotonic() + 60
+    try:
+        while time.monotonic() < deadline:
+            if select.select([master], [], [], 0.1)[0]:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:  # EIO: the terminal's last writer has gone
+                    chunk = b''
+                if not chunk:
+                    break
+                output += chunk
+            elif proc.poll() is not None:
+                break
+            if until and not acted and until in output:
+                then(proc)
+                acted = True
+        return proc.wait(timeout=10), re.sub(rb'\x1b\[[0-9;?]*[A-Za-z]', b'', output)
+    finally:
+        os.close(master)
+        if proc.poll() is None:
+            proc.kill()
+
+
+class Vr7Test(unittest.TestCase):
+    def setUp(self):
+        self.sims = {n: Simulator(n) for n in SIMULATED}
+        for sim in self.sims.values():
+            sim.command('reset')
+
+    def tearDown(self):
+        for sim in self.sims.values():
+            sim.sock.close()
+
+    def use_ports(self, *values):
+        if not hasattr(self, 'saved_ports'):
+            self.saved_ports = serial_ports()
+            self.addCleanup(set_serial_ports, self.saved_ports)
+        set_serial_ports(values)
+
+    def assert_nothing_sent(self):
+        for n, sim in self.sims.items():
+            self.assertEqual((sim.received(), sim.holders()), ('', 0), f'COM{n}')
+
+    def json_of(self, result, status):
+        self.assertEqual(result.returncode, status, result.stderr.decode())
+        document = json.loads(result.stdout)
+        self.assertEqual(document['exitCode'], status)
+        return document
+
+    def test_configure_against_each_kind_of_digitizer(self):
+        cases = [  # simulator commands, exit status, each attempt's verdict and bytes received
+            ('answers', [], 0, [('valid', LECTRA_REPLY)]),
+            ('silent', ['behave silence'], 1, [('none', '')] * 5),
+            ('wrong check sum', ['behave badsum'], 1, [('invalid', 'EA 01 00 00 DD')] * 5),
+            ('garbage', ['behave garbage'], 1, [('invalid', '5A A5 00 FF 13')] * 5),
+            ('partial reply', ['behave partial'], 1, [('none', 'EA 00')] * 5),
+            ('9600 E only', ['only-baud 9600', 'only-parity E'], 0, [('none', ''), ('valid', LECTRA_REPLY)]),
+            ('19200 N only', ['only-baud 19200'], 0, [('none', '')] * 2 + [('valid', LECTRA_REPLY)]),
+        ]
+        sim = self.sims[5]
+        for name, commands, status, attempts in cases:
+            with self.subTest(name):
+                sim.command('reset')
+                for command in commands:
+                    sim.command(command)
+                result = self.json_of(vr7('configure', '--port', 'COM5', '--software', '33', '--json'), status)
+                self.assertEqual(result['status'], 'ok' if status == 0 else 'error')
+                self.assertEqual(result['software'], {'row': 33, 'label': 'Lectra', 'mode': 14})
+                shown = [(a['baud'], a['parity'], a['dataBits'], a['stopBits'], a['sent'], a['verdict'],
+                          a['received']) for a in result['attempts']]
+                expected = [ATTEMPTS[i] + (8, 1, LECTRA_FRAME) + attempt for i, attempt in enumerate(attempts)]
+                self.assertEqual(shown, expected)
+                self.assertEqual([a['attempt'] for a in result['attempts']], list(range(1, len(attempts) + 1)))
+                frames = [(f[0], f[1], f[2]) for f in sim.frames()]
+                self.assertEqual(frames, [(LECTRA_FRAME,) + ATTEMPTS[i] for i in range(len(attempts))])
+                self.assertEqual(sim.holders(), 0, 'the port is closed at the end')
+
+    def test_configure_prints_each_attempt_then_the_instructions_and_the_status(self):
+        self.sims[5].command('only-baud 19200')
+        result = vr7('configure', '--port', 'com5', '--software', 'geber')
+        self.assertEqual(result.returncode, 0)
+        text = result.stdout.decode()
+        self.assertTrue(text.endswith('\r\n') and '\n' not in text.replace('\r\n', ''), 'CR LF line ends')
+        lines = text.splitlines()
+        self.assertEqual(lines[0], 'Configuring COM5 for GeBer (row 9, mode code 5)')
+        self.assertEqual([line for line in lines if line.startswith('Attempt')], [
+            'Attempt 1 at 9600 baud, parity N, 8 data bits, 1 stop bit',
+            'Attempt 2 at 9600 baud, parity E, 8 data bits, 1 stop bit',
+            'Attempt 3 at 19200 baud, parity N, 8 data bits, 1 stop bit'])
+        self.assertEqual(lines.count('  sent DB 01 05 72 88 DD'), 3)
+        self.assertIn('  received EA 05 5A A1 DD: a valid reply', lines)
+        self.assertIn('  注意事项：', lines)
+        self.assertEqual(lines[-1], 'Status:OK!')
+
+    def test_ports_that_cannot_be_used(self):
+        cases = [  # port, exit status, what the sentence says, JSON status
+            ('COM7', 2, 'COM7 cannot be opened', 'open-failed'),
+            ('COM9', 2, 'COM9 does not exist: Windows lists ', None),  # the fixture's ports, in its order
+            ('COM17', 2, 'only COM1 to COM16', None),
+        ]
+        for port, status, sentence, json_status in cases:
+            with self.subTest(port):
+                result = vr7('configure', '--port', port, '--software', '33', '--json')
+                document = self.json_of(result, status)
+                self.assertEqual(document.get('status'), json_status)
+                self.assertIn(sentence, result.stderr.decode())
+                self.assertEqual(result.stderr.count(b'\n'), 1, 'one sentence')
+                if port == 'COM9':
+                    self.assertTrue(result.stderr.endswith(b'COM12, COM17, COM3, COM5, COM6, COM7.\r\n'))
+        self.assert_nothing_sent()
+
+    def test_bad_usage_ends_with_64_and_one_sentence_and_sends_nothing(self):
+        cases = [  # arguments, what the sentence on standard error says
+            (['configure', '--port', 'COMX', '--software', '33'], '"COMX" is not a port name'),
+            (['configure', '--port', 'COM300', '--software', '33'], '"COM300" is not a port name'),
+            (['configure', '--port', 'COM5', '--software', '50'], '"50" names no CAD program'),
+            (['configure', '--port', 'COM5', '--software', 'Lectrax'], '"Lectrax" names no CAD program'),
+            (['configure', '--port', 'COM5', '--software', 'Map'],
+             'fits several CAD programs: Map/Info (row 18), MapCad (row 20), MapGis (row 27)'),
+            (['detect', '--software', '天'], '天虹绣花 (row 16), 天目 (row 34)'),
+            (['configure', '--software', '33'], '--port is required'),
+            (['configure', '--port', 'COM5', '--software', '33', 'extra'], 'extra'),
+            (['detect'], '--software is required'),
+            (['ports', '--bogus'], '--bogus'),
+            (['frobnicate'], '"frobnicate" is not a command: give one of ports, software, configure or detect'),
+            ([], 'A subcommand is required: give one of ports'),
+        ]
+        for args, sentence in cases:
+            for extra in ([], ['--json']):
+                with self.subTest(' '.join(args + extra)):
+                    result = vr7(*args, *extra)
+                    self.assertEqual(result.returncode, 64)
+                    self.assertIn(sentence, result.stderr.decode())
+                    self.assertEqual(result.stderr.count(b'\n'), 1, 'one sentence')
+                    if extra:
+                        self.assertEqual(json.loads(result.stdout)['exitCode'], 64)
+                    else:
+                        self.assertEqual(result.stdout, b'')
+        self.assert_nothing_sent()
+
+    def test_help_and_version(self):
+        with open(VR7, 'rb') as f:
+            image = f.read()
+        at = image.find(b'\xbd\x04\xef\xfe')  # the version block's fixed part
+        high, low = struct.unpack_from('<II', image, at + 8)
+        version = f'{high >> 16}.{high & 0xFFFF}.{low >> 16}.{low & 0xFFFF}'
+        self.assertEqual(vr7('--version').stdout.decode(), f'vr7 (quillane VR7) {version}\r\n')
+        result = vr7('--help')
+        self.assertEqual(result.returncode, 0)
+        for command in ('ports', 'software', 'configure', 'detect'):
+            self.assertIn(command, result.stdout.decode())
+        self.assertIn('Example: vr7 configure --port COM3', vr7('configure', '--help').stdout.decode())
+
+    def test_ports_lists_in_the_registry_order_and_tests_each(self):
+        self.use_ports(('\\Device\\A', 'COM12'), ('\\Device\\B', 'COM5'), ('\\Device\\C', 'COM3'),
+                       ('\\Device\\D', 'COM7'), ('\\Device\\E', 'COM17'), ('\\Device\\F', 'LPT1'),
+                       ('\\Device\\G', 'COM0'))
+        self.assertEqual(vr7('ports').stdout, b'COM12\r\nCOM5\r\nCOM3\r\nCOM7\r\nCOM17\r\n')
+        listed = json.loads(vr7('ports', '--test', '--json').stdout)['ports']
+        self.assertEqual([(p['name'], p['number'], p['openable']) for p in listed],
+                         [('COM12', 12, True), ('COM5', 5, True), ('COM3', 3, True), ('COM7', 7, False),
+                          ('COM17', 17, False)])
+        for n in SIMULATED:
+            self.assertEqual(self.sims[n].holders(), 0, f'COM{n} is left closed')
+
+    def test_chinese_labels_byte_exact_in_a_file_and_on_a_console(self):
+        redirected = vr7('software').stdout
+        self.assertFalse(redirected.startswith(b'\xef\xbb\xbf'), 'no byte-order mark')
+        lines = redirected.split(b'\r\n')
+        self.assertEqual(len(lines), 52, 'a heading, 50 rows, nothing after the last CR LF')
+        self.assertEqual(lines[17], ' 16    11  天虹绣花'.encode())
+        self.assertEqual(lines[37], ' 36    25  智尊宝纺(2005/6.5)'.encode())
+        rows = json.loads(vr7('software', '--json').stdout)['software']
+        self.assertEqual((len(rows), rows[16]['label'], rows[33]), (50, '天虹绣花', {'row': 33, 'label': 'Lectra', 'mode': 14}))
+
+        status, shown = on_terminal(['software'])
+        self.assertEqual((status, shown), (0, redirected), 'the console shows the same characters')
+        status, shown = on_terminal(['configure', '--port', 'COM3', '--software', '天虹'])
+        self.assertEqual(status, 0, shown)
+        self.assertIn('Configuring COM3 for 天虹绣花 (row 16, mode code 11)\r\n'.encode(), shown)
+        self.assertIn('  2、电脑重启以后请不要打开本软件再次进行设置！\r\n'.encode(), shown)
+
+    def test_ctrl_c_stops_the_runs_and_closes_the_ports(self):
+        self.use_ports(('a', 'COM5'), ('b', 'COM6'))
+        cases = [  # arguments, what the output shows before Ctrl+C is sent
+            (['configure', '--port', 'COM5', '--software', '33'], b'Attempt 2 at'),
+            (['detect', '--software', '33'], b'side by side'),
+        ]
+        for args, shown_first in cases:
+            with self.subTest(args[0]):
+                for sim in self.sims.values():
+                    sim.command('reset')
+                    sim.command('behave silence')
+                sent = []
+
+                def interrupt(proc):
+                    time.sleep(1.5)
+                    proc.send_signal(signal.SIGINT)
+                    sent.append(time.monotonic())
+                status, shown = on_terminal(args, shown_first, interrupt)
+                self.assertEqual(status, 130, shown)
+                self.assertLess(time.monotonic() - sent[0], 5, 'the run stops at its next poll or pause')
+                self.assertIn(b'Stopped by Ctrl+C', shown)
+                self.assertNotIn(b'Status:', shown)
+                for n in (5, 6):
+                    self.assertEqual(self.sims[n].holders(), 0, f'COM{n} is released')
+                    self.assertLess(len(self.sims[n].frames()), 4, f'COM{n}: no attempts after the stop')
+
+    def test_detect_names_the_port_that_answered_and_what_the_others_did(self):
+        self.use_ports(('a', 'COM5'), ('b', 'COM6'), ('c', 'COM3'), ('d', 'COM7'), ('e', 'COM17'))
+        self.sims[5].command('behave silence')
+        self.sims[6].command('behave badsum')
+        result = self.json_of(vr7('detect', '--software', 'lectra', '--json'), 0)
+        self.assertEqual(result['answered'], ['COM3'])
+        self.assertEqual([(p['port'], p['result'], len(p['attempts'])) for p in result['ports']],
+                         [('COM5', 'no-answer', 5), ('COM6', 'wrong-answer', 5), ('COM3', 'answered', 1),
+                          ('COM7', 'cannot-open', 0), ('COM17', 'cannot-open', 0)])
+        self.assertEqual(result['ports'][2]['attempts'][0]['received'], LECTRA_REPLY)
+        frames = {n: self.sims[n].frames() for n in SIMULATED}
+        for n, count in ((5, 5), (6, 5), (3, 1), (12, 0), (17, 0)):
+            self.assertEqual([(f[0], f[1], f[2]) for f in frames[n]],
+                             [(LECTRA_FRAME,) + ATTEMPTS[i] for i in range(count)], f'COM{n}')
+        # Side by side: the silent port's first frame came at about the time of the others'
+        # (one after the other, the next port would start about 8 s later).
+        first = [frames[n][0][3] for n in (5, 6, 3)]
+        self.assertLess(max(first) - min(first), 2000)
+
+    def test_detect_without_a_valid_reply(self):
+        cases = [  # listed ports, exit status, lines of the human report
+            ([('a', 'COM5'), ('b', 'COM7')], 1,
+             ['COM5: no answer (no valid reply in 5 attempts; attempt 5 at 9600 baud, parity N, 8 data bits, 1 stop bit, '
+              'received nothing: no reply)', 'COM7: cannot be opened (another program may hold it, or its device '
+              'is missing)', 'No port answered with a valid reply.']),
+            ([('a', 'COM7'), ('b', 'COM17')], 2,
+             ['COM7: cannot be opened (another program may hold it, or its device is missing)',
+              'COM17: cannot be opened (not tried: only COM1 to COM16 can be opened)',
+              'No port answered with a valid reply.']),
+            ([], 2, []),
+        ]
+        self.sims[5].command('behave silence')
+        for ports, status, report in cases:
+            with self.subTest(ports):
+                self.use_ports(*ports)
+                result = vr7('detect', '--software', '33')
+                self.assertEqual(result.returncode, status, result.stderr.decode())
+                self.assertEqual(result.stdout.decode().splitlines()[1:], report)
+        self.assertIn('Windows lists no serial port', result.stderr.decode())
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)
