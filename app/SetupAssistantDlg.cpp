@@ -1,6 +1,7 @@
 #include "SetupAssistantDlg.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "AboutDlg.h"
 #include "App.h"
@@ -42,8 +43,7 @@ bool CSetupAssistantDlg::OnInitDialog()
 {
     m_softwareList.Bind(m_hWnd, IDC_SOFTWARE_LIST);
     m_portList.Bind(m_hWnd, IDC_PORT_LIST);
-    for (int row = 0; row < kCatalogueSize; ++row)
-        m_softwareList.AddString(CatalogueLabel(row));
+    FillSoftwareList();
 
     HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
     if (systemMenu != nullptr) {
@@ -72,6 +72,21 @@ bool CSetupAssistantDlg::OnInitDialog()
     if (m_runState.replyEvent == nullptr)
         m_runState.replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     return true;
+}
+
+// The catalogue's labels in one batch: room for all rows reserved at once, and the list
+// does not update itself (scroll range, invalid area) after each row. The window is not
+// shown yet, so nothing is drawn either way.
+void CSetupAssistantDlg::FillSoftwareList()
+{
+    size_t bytes = 0;
+    for (int row = 0; row < kCatalogueSize; ++row)
+        bytes += (std::strlen(CatalogueLabel(row)) + 1) * sizeof(wchar_t);  // UTF-8 is never shorter
+    m_softwareList.InitStorage(kCatalogueSize, bytes);
+    m_softwareList.SetRedraw(false);
+    for (int row = 0; row < kCatalogueSize; ++row)
+        m_softwareList.AddString(CatalogueLabel(row));
+    m_softwareList.SetRedraw(true);
 }
 
 void CSetupAssistantDlg::FillPortList()

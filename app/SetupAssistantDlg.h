@@ -31,6 +31,7 @@ protected:
     void OnOK() override {}  // Enter does nothing
 
 private:
+    void FillSoftwareList();
     void FillPortList();
     void OnTest();
     void ShowClock();

@@ -17,7 +17,7 @@ namespace {
 
 constexpr unsigned kPort = 3;
 constexpr int kOkRuns = 20;
-constexpr int kStartRuns = 5;
+constexpr int kStartRuns = 25;  // of each program, interleaved
 
 class TimingView : public RunView {
 public:
@@ -55,32 +55,79 @@ struct Stats {
 };
 Stats Summarise(std::vector<double> v)
 {
+    if (v.empty())
+        return {0, 0, 0};
     std::sort(v.begin(), v.end());
-    return {v.front(), v[v.size() / 2], v.back()};
+    const size_t half = v.size() / 2;
+    const double median = v.size() % 2 ? v[half] : (v[half - 1] + v[half]) / 2;
+    return {v.front(), median, v.back()};
 }
 
-// Milliseconds from the start of a program until its window shows a filled combo box.
-double StartUpMs(const std::wstring& exe, const std::wstring& caption, int combo)
+// A program whose start-up is timed: its window's caption, and the combo boxes that
+// must hold rows (with the number each must end up with) for the window to count as filled.
+struct StartedProgram {
+    const char* name;
+    std::wstring exe;
+    std::wstring caption;
+    std::vector<std::pair<int, size_t>> lists;  // control id, rows expected
+};
+
+// The program's visible dialog, found with one look-up by class and caption; the poll
+// runs every millisecond beside the starting program, so it must cost it little.
+HWND FindStartedDialog(const std::wstring& caption, DWORD processId)
+{
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, L"#32770", caption.c_str())) != nullptr)
+        if (automation::ProcessOfWindow(window) == processId && IsWindowVisible(window))
+            return window;
+    return nullptr;
+}
+
+// True when every list answers with at least one row: one message per list, the same
+// for both programs, whatever their number of rows (reading all 50 rows of the
+// software list on every poll would time the poll's own messages, not the start-up).
+bool ListsHaveRows(HWND window, const StartedProgram& program)
+{
+    for (const auto& list : program.lists) {
+        DWORD_PTR rows = 0;
+        if (!SendMessageTimeoutW(automation::FindControl(window, list.first), CB_GETCOUNT, 0, 0, SMTO_BLOCK, 200,
+                                 &rows) ||
+            static_cast<LRESULT>(rows) <= 0)
+            return false;
+    }
+    return true;
+}
+
+// Milliseconds from the start of the program until its window shows filled lists; -1
+// when it did not within 20 s. Once timed, the rows are read and checked, untimed.
+double StartUpMs(const StartedProgram& program)
 {
     const double start = NowMs();
-    automation::Process p = automation::Process::Start(exe);
+    automation::Process p = automation::Process::Start(program.exe);
     HWND window = nullptr;
     double ready = -1;
-    while (NowMs() - start < 20000) {
+    while (p.Started() && NowMs() - start < 20000) {
         if (window == nullptr)
-            window = automation::FindDialog(caption, p.Id());
-        if (window != nullptr) {
-            auto rows = automation::ReadComboRows(automation::FindControl(window, combo), 200);
-            if (rows && !rows->empty()) {
-                ready = NowMs() - start;
-                break;
-            }
+            window = FindStartedDialog(program.caption, p.Id());
+        if (window != nullptr && ListsHaveRows(window, program)) {
+            ready = NowMs() - start;
+            break;
         }
         Sleep(1);
     }
+    for (const auto& list : program.lists) {
+        if (ready < 0)
+            break;
+        const auto rows = automation::ReadComboRows(automation::FindControl(window, list.first));
+        if (!rows || rows->size() < list.second) {
+            std::fprintf(stderr, "%s: list %d holds %d rows, %d expected\n", program.name, list.first,
+                         rows ? static_cast<int>(rows->size()) : -1, static_cast<int>(list.second));
+            ready = -1;
+        }
+    }
     if (ready < 0)
-        std::fprintf(stderr, "start-up not measured: started %d, window %p\n", p.Started() ? 1 : 0,
-                     static_cast<void*>(window));
+        std::fprintf(stderr, "%s: start-up not measured: started %d, window %p\n", program.name,
+                     p.Started() ? 1 : 0, static_cast<void*>(window));
     p.Terminate();
     return ready;
 }
@@ -117,12 +164,27 @@ int main()
     RunConfiguration(link, silent, state);
     const double cpu = CpuMs() - cpuBefore;
 
+    // The program (its port list, here COM1 and the test rig's ports, and its 50 CAD
+    // programs) and the bare dialog (one row), started alternately so that both meet the
+    // same load of the machine. One untimed start of each first: the first start after
+    // the prefix's set-up reads files that the later ones find in the cache.
+    const StartedProgram app = {"quillane VR7",
+                                automation::Widen(WindowsPathFromEnv("QUILLANE_APP")),
+                                L"Quillane Software Setup Assistant  V3.2",
+                                {{1000, 1}, {1002, 50}}};
+    const StartedProgram bare = {"bare dialog",
+                                 automation::Widen(WindowsPathFromEnv("QUILLANE_BARE_DIALOG")),
+                                 automation::Widen(BARE_CAPTION),
+                                 {{BARE_COMBO, 1}}};
+    StartUpMs(app);
+    StartUpMs(bare);
     std::vector<double> appStart, bareStart;
-    const std::wstring app = automation::Widen(WindowsPathFromEnv("QUILLANE_APP"));
-    const std::wstring bare = automation::Widen(WindowsPathFromEnv("QUILLANE_BARE_DIALOG"));
     for (int i = 0; i < kStartRuns; ++i) {
-        appStart.push_back(StartUpMs(app, L"Quillane Software Setup Assistant  V3.2", 1002));
-        bareStart.push_back(StartUpMs(bare, automation::Widen(BARE_CAPTION), BARE_COMBO));
+        for (const StartedProgram* program : {&app, &bare}) {
+            const double ms = StartUpMs(*program);
+            if (ms >= 0)
+                (program == &app ? appStart : bareStart).push_back(ms);
+        }
     }
 
     std::printf("| measure | result | reference |\n|---|---|---|\n");
@@ -138,9 +200,11 @@ int main()
                 silent.status.c_str());
     std::printf("| process CPU time during that run | %.0f ms | well under 200 ms |\n", cpu);
     const Stats a = Summarise(appStart), b = Summarise(bareStart);
-    std::printf("| start-up to a filled window (%d starts) | median %.0f ms (min %.0f, max %.0f) | a bare Win32 dialog "
-                "program: median %.0f ms |\n",
-                kStartRuns, a.median, a.min, a.max, b.median);
+    std::printf("| start-up to a filled window (%d and %d starts, alternating) | min %.0f / median %.0f / max %.0f ms | "
+                "a bare Win32 dialog program on the same framework: min %.0f / median %.0f / max %.0f ms |\n",
+                static_cast<int>(appStart.size()), static_cast<int>(bareStart.size()), a.min, a.median, a.max, b.min,
+                b.median, b.max);
+    std::printf("| start-up, ratio of the medians | %.2f | at most 1.2 |\n", b.median > 0 ? a.median / b.median : 0.0);
     CloseHandle(state.replyEvent);
     return 0;
 }

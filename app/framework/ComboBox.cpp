@@ -14,6 +14,16 @@ void CComboBox::ResetContent()
     SendMessageW(m_hWnd, CB_RESETCONTENT, 0, 0);
 }
 
+void CComboBox::InitStorage(int rows, size_t bytes)
+{
+    SendMessageW(m_hWnd, CB_INITSTORAGE, static_cast<WPARAM>(rows), static_cast<LPARAM>(bytes));
+}
+
+void CComboBox::SetRedraw(bool redraw)
+{
+    SendMessageW(m_hWnd, WM_SETREDRAW, redraw ? TRUE : FALSE, 0);
+}
+
 int CComboBox::AddString(const char* utf8)
 {
     return AddString(Widen(utf8));

@@ -12,6 +12,11 @@ public:
     bool Bind(HWND dialog, int id);  // false when the dialog has no such control
 
     void ResetContent();
+    // For adding many rows at once: InitStorage reserves room for them in one step, and
+    // SetRedraw(false) keeps the control from updating itself row by row until
+    // SetRedraw(true).
+    void InitStorage(int rows, size_t bytes);
+    void SetRedraw(bool redraw);
     int AddString(const char* utf8);  // the new row, or CB_ERR / CB_ERRSPACE
     int AddString(const std::wstring& text);
     int GetCount() const;

@@ -178,6 +178,17 @@ TEST(DialogTest, ChineseTextAndTheComboBox)
         combo.ResetContent();
         EXPECT_EQ(combo.GetCount(), 0);
 
+        combo.InitStorage(60, 60 * 8 * sizeof(wchar_t));
+        combo.SetRedraw(false);
+        for (int row = 0; row < 60; ++row)
+            combo.AddString(L"行 " + std::to_wstring(row));
+        combo.SetRedraw(true);
+        EXPECT_EQ(combo.GetCount(), 60) << "rows added in a batch";
+        EXPECT_EQ(combo.GetText(0), L"行 0");
+        EXPECT_EQ(combo.GetText(59), L"行 59");
+        EXPECT_NE(GetWindowLongW(combo.m_hWnd, GWL_STYLE) & WS_VISIBLE, 0) << "the control stays visible";
+        combo.ResetContent();
+
         CComboBox missing;
         EXPECT_FALSE(missing.Bind(dlg.m_hWnd, 4242));
         dlg.EndDialog(IDOK);
