@@ -116,6 +116,10 @@ public:
     TestThread(const TestThread&) = delete;
     TestThread& operator=(const TestThread&) = delete;
     bool Join(DWORD timeoutMs);
+    // TerminateThread, once the thread is stopped in a wait or in code of its own rather
+    // than inside a system call (see TestEnv.cpp); like TerminateThread it returns before
+    // the thread is gone.
+    bool Terminate();
 
 private:
     struct Base {
