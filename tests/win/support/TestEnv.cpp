@@ -323,27 +323,44 @@ bool TestThread::Join(DWORD timeoutMs)
 
 namespace {
 
-// A thread stopped by SuspendThread is at a point where TerminateThread leaves the process
-// sound under Wine 8 when it is in a wait (its context is then the return address in the
-// system call's stub) or in the test's or the port library's own code. Inside Wine's
-// other system calls it is not: a thread killed inside the comm-event wait's setup leaves
-// a server thread that never starts, and its handle, behind; one killed inside ntdll's
-// locked sections can take an ntdll lock with it (Wine 8 does not hold the termination
-// signal back there), and the next CreateThread hangs. Both were seen in this test rig.
-bool AtSafePoint(ULONG_PTR ip)
-{
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(ip), &module);
-    if (module != nullptr && (module == GetModuleHandleA(nullptr) || module == GetModuleHandleA("linkport.dll")))
-        return true;
-    for (const char* wait : {"NtWaitForSingleObject", "NtWaitForMultipleObjects", "NtDelayExecution"}) {
-        const auto stub = reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleA("ntdll.dll"), wait));
-        if (stub != 0 && ip > stub && ip < stub + 32)
-            return true;
+// Where a thread stopped by SuspendThread may be terminated with the process left sound
+// under Wine 8: in a wait (its context is then the return address in the system call's
+// stub) or in the test's or the port library's own code. Inside Wine's other system calls
+// it may not: a thread killed inside the comm-event wait's setup leaves a server thread
+// that never starts, and its handle, behind; one killed inside ntdll's locked sections can
+// take an ntdll lock with it (Wine 8 does not hold the termination signal back there), and
+// the next CreateThread hangs. Both were seen in this test rig. The places are found
+// before any thread is suspended: looking them up takes the loader lock, which a
+// suspended thread may hold.
+class SafePoints {
+public:
+    SafePoints()
+    {
+        for (HMODULE module : {GetModuleHandleA(nullptr), GetModuleHandleA("linkport.dll")}) {
+            if (module == nullptr)
+                continue;
+            const auto base = reinterpret_cast<ULONG_PTR>(module);
+            const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
+            const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + static_cast<ULONG_PTR>(dos->e_lfanew));
+            m_ranges.push_back({base, base + nt->OptionalHeader.SizeOfImage});
+        }
+        for (const char* wait : {"NtWaitForSingleObject", "NtWaitForMultipleObjects", "NtDelayExecution"}) {
+            const auto stub = reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleA("ntdll.dll"), wait));
+            if (stub != 0)
+                m_ranges.push_back({stub + 1, stub + 32});
+        }
     }
-    return false;
-}
+    bool Contain(ULONG_PTR ip) const
+    {
+        for (const auto& range : m_ranges)
+            if (ip >= range.first && ip < range.second)
+                return true;
+        return false;
+    }
+
+private:
+    std::vector<std::pair<ULONG_PTR, ULONG_PTR>> m_ranges;
+};
 
 }  // namespace
 
@@ -351,6 +368,7 @@ bool AtSafePoint(ULONG_PTR ip)
 // nearly all its time in waits), then terminates it there.
 bool TestThread::Terminate()
 {
+    const SafePoints safe;
     for (int attempt = 0; attempt < 1000; ++attempt) {
         CONTEXT context = {};
         context.ContextFlags = CONTEXT_CONTROL;
@@ -365,7 +383,7 @@ bool TestThread::Terminate()
 #else
         const ULONG_PTR ip = context.Eip;
 #endif
-        if (AtSafePoint(ip))
+        if (safe.Contain(ip))
             return TerminateThread(m_thread, 0) != FALSE;
         ResumeThread(m_thread);
         Sleep(1);
