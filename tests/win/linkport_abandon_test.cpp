@@ -80,9 +80,12 @@ protected:
     }
 
     // An exchange as the program makes it, on the port left open: the reply, or nothing.
+    // The reply comes 200 ms late, so that WaitRecvdata's purge comes first also on a
+    // loaded machine (a reply that came before the purge would be discarded, by design).
     std::vector<unsigned char> Exchange()
     {
         sim.Behave("reply");
+        sim.Command("delay 200");
         unsigned char reply[100] = {};
         int result = -1;
         TestThread waiter([&] {
@@ -198,7 +201,13 @@ TEST_F(AbandonTest, TwoHundredAbandonedWaitersLeaveNothingBehind)
     // stack of every terminated thread, also of one killed outside any library call.
     constexpr int kIdle = 20;
     for (int i = 0; i < kIdle; ++i) {
-        TestThread idle([] { Sleep(10000); });
+        std::atomic<bool> started{false};
+        TestThread idle([&] {
+            started = true;
+            Sleep(10000);
+        });
+        for (int waited = 0; !started && waited < 2000; ++waited)
+            Sleep(1);
         EXPECT_TRUE(idle.Terminate());
         EXPECT_TRUE(idle.Join(1000));
     }
