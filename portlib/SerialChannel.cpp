@@ -5,16 +5,42 @@
 
 namespace {
 
+// Holds the channel's guard mutex for a scope. The wait ends: the guard is held only over
+// steps that never wait, and a thread killed while holding it abandons it to this waiter.
 class Lock {
 public:
-    explicit Lock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
-    ~Lock() { LeaveCriticalSection(&m_cs); }
+    explicit Lock(HANDLE mutex) : m_mutex(mutex)
+    {
+        const DWORD result = WaitForSingleObject(m_mutex, INFINITE);
+        m_owned = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    }
+    ~Lock()
+    {
+        if (m_owned)
+            ReleaseMutex(m_mutex);
+    }
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
 
 private:
-    CRITICAL_SECTION& m_cs;
+    HANDLE m_mutex;
+    bool m_owned;
 };
+
+// A transfer's thread has ended, or was killed before its handle was recorded.
+bool ThreadGone(HANDLE thread)
+{
+    return thread == nullptr || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+}
+
+HANDLE DuplicateForWait(HANDLE source)
+{
+    HANDLE copy = nullptr;
+    const HANDLE process = GetCurrentProcess();
+    if (!DuplicateHandle(process, source, process, &copy, SYNCHRONIZE, FALSE, 0))
+        return nullptr;
+    return copy;
+}
 
 // Line parameters the mode text does not name are not inherited from whatever program
 // used the port before: binary mode, no software or hardware flow control, no character
@@ -36,17 +62,27 @@ void MakeLineClean(DCB& dcb)
 
 }  // namespace
 
-// Admits a transfer when the channel is open and no other transfer runs; marks the
-// channel busy for Close until the transfer has left.
+// Admits a transfer when the channel is open and no other transfer holds it (also none
+// whose thread was killed and is not reclaimed yet), and records the transfer's thread;
+// lets the channel go when the transfer leaves.
 class CSerialChannel::Transfer {
 public:
     explicit Transfer(CSerialChannel& channel) : m_channel(channel)
     {
         Lock lock(m_channel.m_guard);
-        if (m_channel.m_open == 0 || m_channel.m_busy)
+        if (m_channel.m_open == 0 || m_channel.m_transfer != TransferState::None)
             return;
-        m_channel.m_busy = true;
+        // Running before the thread is recorded: a thread killed in between leaves a
+        // transfer without a thread, which counts as gone.
+        m_channel.m_transfer = TransferState::Running;
         ResetEvent(m_channel.m_idle);
+        const HANDLE process = GetCurrentProcess();
+        if (!DuplicateHandle(process, GetCurrentThread(), process, &m_channel.m_transferThread, SYNCHRONIZE, FALSE,
+                             0)) {
+            m_channel.m_transferThread = nullptr;
+            m_channel.FreeTransfer();
+            return;
+        }
         m_admitted = true;
     }
     ~Transfer()
@@ -54,8 +90,7 @@ public:
         if (!m_admitted)
             return;
         Lock lock(m_channel.m_guard);
-        m_channel.m_busy = false;
-        SetEvent(m_channel.m_idle);
+        m_channel.FreeTransfer();
     }
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -66,13 +101,29 @@ private:
     bool m_admitted = false;
 };
 
+// Marks the record busy with one operation from just before it starts until it has been
+// collected, so that a reclaim knows what a killed transfer may have left outstanding.
+class CSerialChannel::Outstanding {
+public:
+    Outstanding(CSerialChannel& channel, Operation operation) : m_channel(channel)
+    {
+        m_channel.m_outstanding = operation;
+    }
+    ~Outstanding() { m_channel.m_outstanding = Operation::None; }
+    Outstanding(const Outstanding&) = delete;
+    Outstanding& operator=(const Outstanding&) = delete;
+
+private:
+    CSerialChannel& m_channel;
+};
+
 CSerialChannel::CSerialChannel(const CommApi& api)
     : m_open(0), m_overlapped(), m_device(nullptr), m_timeouts(), m_port(0), m_portBuffer(nullptr),
-      m_eventMask(0), m_bufferSize(0), m_api(api), m_eventWord(0), m_byte(0), m_guard(), m_busy(false),
-      m_stop(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
+      m_eventMask(0), m_bufferSize(0), m_api(api), m_eventWord(0), m_byte(0),
+      m_guard(CreateMutexA(nullptr, FALSE, nullptr)), m_transfer(TransferState::None), m_transferThread(nullptr),
+      m_outstanding(Operation::None), m_stop(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
       m_idle(CreateEventA(nullptr, TRUE, TRUE, nullptr))
 {
-    InitializeCriticalSection(&m_guard);
 }
 
 CSerialChannel::~CSerialChannel()
@@ -82,13 +133,15 @@ CSerialChannel::~CSerialChannel()
     Close();
     CloseHandle(m_idle);
     CloseHandle(m_stop);
-    DeleteCriticalSection(&m_guard);
+    CloseHandle(m_guard);
 }
 
 int CSerialChannel::OpenDevice(UINT port, UINT eventMask, UINT outputQueueSize, UINT inputQueueSize)
 {
     if (port < kFirstPort || port > kLastPort)
         return 0;
+    if (!EndTransfer(0))
+        return 0;  // a transfer still runs on the device
     if (m_overlapped.hEvent != nullptr)
         ResetEvent(m_overlapped.hEvent);
     else
@@ -162,17 +215,16 @@ int CSerialChannel::Configure(UINT port, int baud, char parity, int dataBits, in
 
 int CSerialChannel::Close()
 {
-    bool busy;
     {
         Lock lock(m_guard);
         m_open = 0;  // from here on no transfer is admitted
         SetEvent(m_stop);
-        busy = m_busy;
     }
     // A transfer on another thread sees the stop, cancels and collects its operation and
-    // leaves within milliseconds. The bound is a safety net for a thread that was killed
-    // inside a transfer: its handles are then left as they are, never closed under it.
-    if (busy && WaitForSingleObject(m_idle, kStopBoundMs) != WAIT_OBJECT_0)
+    // leaves within milliseconds; one whose thread is gone is reclaimed at once. The bound
+    // is a safety net for a live transfer that does not react: its handles are then left
+    // as they are, never closed under it.
+    if (!EndTransfer(kStopBoundMs))
         return 1;
 
     Lock lock(m_guard);
@@ -182,6 +234,78 @@ int CSerialChannel::Close()
         m_overlapped.hEvent = nullptr;
     }
     return 1;
+}
+
+// Returns once no transfer holds the channel: a running one has left (it watches the stop
+// event, which Close sets), or one whose thread is gone has been reclaimed. A running
+// transfer is waited for at most boundMs; false if it still holds the channel then.
+bool CSerialChannel::EndTransfer(DWORD boundMs)
+{
+    HANDLE thread = nullptr;  // our own handle to wait on: the transfer closes the recorded one
+    bool reclaim = false;
+    {
+        Lock lock(m_guard);
+        switch (m_transfer) {
+        case TransferState::None:
+            return true;
+        case TransferState::Running:
+            reclaim = ThreadGone(m_transferThread);
+            if (reclaim)
+                m_transfer = TransferState::Reclaiming;  // keeps other callers off the record
+            else
+                thread = DuplicateForWait(m_transferThread);
+            break;
+        case TransferState::Reclaiming:
+            break;  // another caller collects it and then sets the idle event
+        }
+    }
+    if (reclaim) {
+        CollectOrphaned();
+        Lock lock(m_guard);
+        FreeTransfer();
+        return true;
+    }
+    const HANDLE ends[2] = {m_idle, thread};
+    const DWORD result = WaitForMultipleObjects(thread != nullptr ? 2 : 1, ends, FALSE, boundMs);
+    if (thread != nullptr)
+        CloseHandle(thread);
+    // The thread ended while its transfer still held the channel: reclaim it (the second
+    // call finds it gone, so it does not come back here).
+    if (result == WAIT_OBJECT_0 + 1)
+        return EndTransfer(boundMs);
+    return result == WAIT_OBJECT_0;
+}
+
+// Ends and collects the operation a killed transfer left on the record, before the
+// record, the event or the device are used or released. Under Wine the system cancels a
+// terminated thread's reads and writes, but a comm-event wait ends only when the mask is
+// set again, and its poller thread then writes the event word and the record and sets
+// the event from its own thread.
+void CSerialChannel::CollectOrphaned()
+{
+    if (m_outstanding == Operation::None)
+        return;
+    if (m_outstanding == Operation::CommEvent)
+        m_api.SetCommMask(m_device, m_eventMask);
+    m_api.CancelIoEx(m_device, &m_overlapped);
+    // A cancelled operation, and one the system cancelled with its thread, signals within
+    // milliseconds (under Wine its completion may run during this very wait). No event
+    // comes only when the thread was killed after marking the operation and before the
+    // system took it on; the bound ends the wait then.
+    WaitForSingleObject(m_overlapped.hEvent, kCollectBoundMs);
+    m_outstanding = Operation::None;
+}
+
+// Under the guard: no transfer holds the channel any more. The handle is cleared before
+// it is closed, so a thread killed in between leaks it rather than closing it twice.
+void CSerialChannel::FreeTransfer()
+{
+    const HANDLE thread = m_transferThread;
+    m_transferThread = nullptr;
+    if (thread != nullptr)
+        CloseHandle(thread);
+    m_transfer = TransferState::None;
+    SetEvent(m_idle);
 }
 
 void CSerialChannel::ReleaseDevice()
@@ -242,6 +366,7 @@ int CSerialChannel::DoWrite(const BYTE* data, int length)
     if (!m_api.ClearCommError(m_device, &errors, nullptr))
         return 0;
     ResetEvent(m_overlapped.hEvent);
+    const Outstanding write(*this, Operation::Io);
     DWORD written = 0;
     if (m_api.WriteFile(m_device, data, static_cast<DWORD>(length), &written, &m_overlapped))
         return 1;
@@ -264,6 +389,7 @@ int CSerialChannel::DoRead(BYTE* buffer, int length, DWORD timeoutMs)
     if (QueuedBytes() == 0 && timeoutMs == 0)
         return 0;
     ResetEvent(m_overlapped.hEvent);
+    const Outstanding read(*this, Operation::Io);
     DWORD received = 0;
     if (m_api.ReadFile(m_device, buffer, static_cast<DWORD>(length), &received, &m_overlapped))
         return 1;
@@ -284,6 +410,7 @@ CSerialChannel::ByteRead CSerialChannel::DoReadByte(BYTE* out, DWORD timeoutMs)
     if (QueuedBytes() == 0 && timeoutMs == 0)
         return ByteRead::None;
     ResetEvent(m_overlapped.hEvent);
+    const Outstanding read(*this, Operation::Io);
     DWORD received = 0;
     if (m_api.ReadFile(m_device, &m_byte, 1, &received, &m_overlapped)) {
         if (received != 1)
@@ -324,6 +451,7 @@ int CSerialChannel::DoWaitByte(BYTE* out)
         if (watchEvents) {
             m_eventWord = 0;
             ResetEvent(m_overlapped.hEvent);
+            const Outstanding wait(*this, Operation::CommEvent);
             if (!m_api.WaitCommEvent(m_device, &m_eventWord, &m_overlapped)) {
                 if (GetLastError() != ERROR_IO_PENDING)
                     return 0;  // failed outright: nothing would ever signal the event
@@ -333,7 +461,6 @@ int CSerialChannel::DoWaitByte(BYTE* out)
                 }
                 DWORD ignored = 0;  // collected before the record is reused
                 m_api.GetOverlappedResult(m_device, &m_overlapped, &ignored, FALSE);
-                ResetEvent(m_overlapped.hEvent);
             }
             watchEvents = (m_eventWord & m_eventMask) != 0;
         }
@@ -379,6 +506,8 @@ CSerialChannel::Outcome CSerialChannel::Await(DWORD timeoutMs)
 
 // Ends the operation in progress and waits until the system has finished with the record
 // and the buffer (a cancelled operation always completes); returns the bytes it transferred.
+// The event stays signalled: every operation resets it before it starts, and a reclaim
+// after a termination here must find it signalled while the operation is still marked.
 DWORD CSerialChannel::CancelAndCollect(bool commEventWait)
 {
     if (commEventWait)
@@ -386,7 +515,6 @@ DWORD CSerialChannel::CancelAndCollect(bool commEventWait)
     m_api.CancelIoEx(m_device, &m_overlapped);
     DWORD transferred = 0;
     m_api.GetOverlappedResult(m_device, &m_overlapped, &transferred, TRUE);
-    ResetEvent(m_overlapped.hEvent);
     return transferred;
 }
 

@@ -12,6 +12,25 @@
 // state, never by an error code (Wine ends comm-event waits on a pty with the same code a
 // cancel gives). Every wait of a transfer watches the stop event, and a cancelled
 // operation always completes, so a stopped transfer leaves within milliseconds.
+//
+// A caller may also end a thread blocked in a transfer with TerminateThread; that
+// transfer never leaves. Each transfer records a handle to its own thread when it is
+// admitted. A thread handle is signalled exactly when its thread has ended, and nothing a
+// transfer calls ends its thread, so a transfer that is still recorded while its thread
+// handle is signalled (or before the handle was recorded at all) belongs to a thread that
+// was killed inside it: it is gone, not slow. Close and Configure reclaim the channel from
+// such a transfer at once: they end and collect the operation it left on the record (see
+// CollectOrphaned), then take the channel over. A transfer whose thread lives is only
+// ever waited for (Close: within kStopBoundMs, as a safety net if it does not react to
+// the stop); no timeout alone ever decides that a thread is gone.
+//
+// The guard is a kernel mutex held only over steps that never wait, so a live owner lets
+// go at once and an owner killed inside is handed over as WAIT_ABANDONED: waiting for it
+// always ends. Every guarded step leaves a state the next owner can take over, whichever
+// step a termination interrupted. (Under Wine a thread killed outside a wait is signalled,
+// and its mutexes abandoned, a moment before it stops running; what it can still write
+// before its next call into the system is a write the reclaim repeats, or a Running mark
+// without a thread, which the next Close or Configure reclaims.)
 #ifndef LINKPORT_SERIALCHANNEL_H
 #define LINKPORT_SERIALCHANNEL_H
 
@@ -27,7 +46,8 @@ public:
     static constexpr UINT kLastPort = 16;
     static constexpr DWORD kTimeoutMs = 50;         // every member of the device timeouts
     static constexpr DWORD kByteTimeLimitMs = 100;  // ReadByte inside WaitByte
-    static constexpr DWORD kStopBoundMs = 2000;     // Close waiting for a stopped transfer
+    static constexpr DWORD kStopBoundMs = 2000;     // Close waiting for a live transfer to leave
+    static constexpr DWORD kCollectBoundMs = 250;   // a killed transfer's cancelled operation
 
     explicit CSerialChannel(const CommApi& api = Win32CommApi());
     virtual ~CSerialChannel();
@@ -46,10 +66,13 @@ public:
 
 private:
     enum class Outcome { Completed, TimedOut, Stopped, Failed };
+    enum class TransferState { None, Running, Reclaiming };
+    enum class Operation { None, Io, CommEvent };
     // What a one-byte read gave: the byte; no byte within the time limit (or stopped); or
     // a read that could not even start, so no time passed waiting.
     enum class ByteRead { Got, None, Failed };
-    class Transfer;  // admits one transfer at a time while the channel is open
+    class Transfer;     // admits one transfer at a time while the channel is open
+    class Outstanding;  // marks the record busy with one operation until it is collected
 
     int DoWrite(const BYTE* data, int length);
     int DoRead(BYTE* buffer, int length, DWORD timeoutMs);
@@ -59,6 +82,9 @@ private:
     Outcome Await(DWORD timeoutMs);
     DWORD CancelAndCollect(bool commEventWait);
     bool Stopping() const;
+    bool EndTransfer(DWORD boundMs);
+    void CollectOrphaned();
+    void FreeTransfer();
     void ReleaseDevice();
 
     int m_open;
@@ -75,10 +101,15 @@ private:
     const CommApi& m_api;
     DWORD m_eventWord;  // written by a comm-event wait; a member, so it outlives any wait
     BYTE m_byte;        // ReadByte's target, for the same reason
-    CRITICAL_SECTION m_guard;  // guards m_open, m_busy and the device handle's release
-    bool m_busy;               // a transfer is in progress
-    HANDLE m_stop;             // manual-reset; set by Close, reset by a successful Configure
-    HANDLE m_idle;             // manual-reset; set while no transfer is in progress
+    HANDLE m_guard;  // kernel mutex; guards m_open, the transfer record and the device's release
+    // The transfer that holds the channel: None; Running, on the thread m_transferThread
+    // (a duplicated handle, null until recorded); Reclaiming, its thread gone and what it
+    // left outstanding being collected by Close or Configure.
+    TransferState m_transfer;
+    HANDLE m_transferThread;
+    Operation m_outstanding;  // what is started on the record and not yet collected
+    HANDLE m_stop;            // manual-reset; set by Close, reset by a successful Configure
+    HANDLE m_idle;            // manual-reset; set while no transfer holds the channel
 };
 
 #endif

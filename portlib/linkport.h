@@ -20,7 +20,10 @@
 // senddata, recvdata and WaitRecvdata need an open port and return 0 without one.
 // Stopping a blocked WaitRecvdata: a ClosePort called on another thread makes it return 0
 // within a few milliseconds; ClosePort returns only after the blocked call has left the
-// port, so no handle it waits on is closed under it.
+// port, so no handle it waits on is closed under it. A caller may instead terminate the
+// blocked thread: until the next ClosePort, OpenPort or TestPort, senddata, recvdata and
+// WaitRecvdata return 0 at once; that call then releases the device promptly (also right
+// after TerminateThread, before the thread is gone) and the port works again.
 #ifndef LINKPORT_H
 #define LINKPORT_H
 

@@ -1,6 +1,7 @@
 // The serial channel against a stand-in device: what a pseudo-terminal cannot show
 // (DTR and RTS, flow-control flags, a state write that fails, a write that completes
-// short, a comm-event wait that fails outright, the cancel of a timed-out read).
+// short, a comm-event wait that fails outright, the cancel of a timed-out read, a
+// comm-event wait left by a thread that was terminated in it).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,6 +29,13 @@ struct FakeDevice {
     Transfer read = Transfer::Pending;
     bool waitFails = false;
     bool waitEndsEmpty = false;  // the comm-event wait ends at once without an event, as Wine's does
+    // A pending comm-event wait ends only when the mask is set again, and then from a
+    // thread of its own that writes the event word and the record and signals, as Wine's
+    // poller thread does (CancelIoEx does not reach it).
+    bool waitEndsOnMask = false;
+    DWORD* waitWord = nullptr;
+    HANDLE poller = nullptr;
+    bool pollerSignalled = false;  // the event was still open when the wait ended
 
     std::vector<std::string> calls;
     std::string deviceName;
@@ -60,9 +68,19 @@ BOOL WINAPI FakeSetCommTimeouts(HANDLE, LPCOMMTIMEOUTS)
 {
     return TRUE;
 }
+DWORD WINAPI EndWaitLater(LPVOID)
+{
+    Sleep(20);  // the poller notices the new mask on one of its next rounds
+    *g_fake.waitWord = 0;
+    g_fake.pending->Internal = static_cast<ULONG_PTR>(0xC0000120);  // STATUS_CANCELLED
+    g_fake.pollerSignalled = SetEvent(g_fake.pending->hEvent) != FALSE;
+    return 0;
+}
 BOOL WINAPI FakeSetCommMask(HANDLE, DWORD)
 {
     g_fake.calls.push_back("SetCommMask");
+    if (g_fake.waitWord != nullptr && g_fake.poller == nullptr)
+        g_fake.poller = CreateThread(nullptr, 0, EndWaitLater, nullptr, 0, nullptr);
     return TRUE;
 }
 BOOL WINAPI FakeGetCommState(HANDLE, LPDCB dcb)
@@ -134,6 +152,10 @@ BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD mask, LPOVERLAPPED overlapped)
 {
     g_fake.calls.push_back("WaitCommEvent");
     *mask = 0;
+    if (g_fake.waitEndsOnMask) {
+        g_fake.pending = overlapped;
+        g_fake.waitWord = mask;
+    }
     if (g_fake.waitEndsEmpty)
         SetEvent(overlapped->hEvent);
     SetLastError(g_fake.waitFails ? ERROR_INVALID_PARAMETER : ERROR_IO_PENDING);
@@ -142,7 +164,7 @@ BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD mask, LPOVERLAPPED overlapped)
 BOOL WINAPI FakeCancelIoEx(HANDLE, LPOVERLAPPED overlapped)
 {
     g_fake.calls.push_back("CancelIoEx");
-    if (overlapped != nullptr)
+    if (overlapped != nullptr && !g_fake.waitEndsOnMask)
         SetEvent(overlapped->hEvent);  // the cancelled operation completes
     return TRUE;
 }
@@ -340,6 +362,32 @@ TEST_F(ChannelTest, CloseStopsAWaitByteOnAnotherThread)
     const auto collect = std::find(cancel, calls.end(), "GetOverlappedResult");
     const auto close = std::find(calls.begin(), calls.end(), "CloseHandle");
     EXPECT_TRUE(cancel < collect && collect < close);
+}
+
+TEST_F(ChannelTest, CloseEndsAndCollectsAWaitWhoseThreadWasTerminated)
+{
+    ASSERT_EQ(Configure(), 1);
+    g_fake.waitEndsOnMask = true;
+    BYTE out = 0;
+    {
+        TestThread waiter([&] { channel.WaitByte(&out); });
+        for (int waited = 0; g_fake.waitWord == nullptr && waited < 1000; waited += 5)
+            Sleep(5);
+        ASSERT_TRUE(waiter.Terminate());
+        const double start = NowMs();
+        EXPECT_EQ(channel.Close(), 1);
+        EXPECT_LT(NowMs() - start, 500.0) << "reclaimed once the thread was gone, not after the bound";
+    }
+    ASSERT_NE(g_fake.poller, nullptr) << "the wait was ended by setting the mask";
+    ASSERT_EQ(WaitForSingleObject(g_fake.poller, 1000), WAIT_OBJECT_0);
+    CloseHandle(g_fake.poller);
+    EXPECT_TRUE(g_fake.pollerSignalled) << "the event was closed before the wait had ended";
+    EXPECT_EQ(g_fake.closes, 1);
+
+    g_fake.waitEndsOnMask = false;
+    ASSERT_EQ(Configure(), 1);
+    const BYTE frame[6] = {};
+    EXPECT_EQ(channel.Write(frame, 6), 1) << "the channel takes transfers again";
 }
 
 }  // namespace

@@ -321,6 +321,76 @@ bool TestThread::Join(DWORD timeoutMs)
     return WaitForSingleObject(m_thread, timeoutMs) == WAIT_OBJECT_0;
 }
 
+namespace {
+
+// Where a thread stopped by SuspendThread may be terminated with the process left sound
+// under Wine 8: in a wait (its context is then the return address in the system call's
+// stub) or in the test's or the port library's own code. Inside Wine's other system calls
+// it may not: a thread killed inside the comm-event wait's setup leaves a server thread
+// that never starts, and its handle, behind; one killed inside ntdll's locked sections can
+// take an ntdll lock with it (Wine 8 does not hold the termination signal back there), and
+// the next CreateThread hangs. Both were seen in this test rig. The places are found
+// before any thread is suspended: looking them up takes the loader lock, which a
+// suspended thread may hold.
+class SafePoints {
+public:
+    SafePoints()
+    {
+        for (HMODULE module : {GetModuleHandleA(nullptr), GetModuleHandleA("linkport.dll")}) {
+            if (module == nullptr)
+                continue;
+            const auto base = reinterpret_cast<ULONG_PTR>(module);
+            const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
+            const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + static_cast<ULONG_PTR>(dos->e_lfanew));
+            m_ranges.push_back({base, base + nt->OptionalHeader.SizeOfImage});
+        }
+        for (const char* wait : {"NtWaitForSingleObject", "NtWaitForMultipleObjects", "NtDelayExecution"}) {
+            const auto stub = reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleA("ntdll.dll"), wait));
+            if (stub != 0)
+                m_ranges.push_back({stub + 1, stub + 32});
+        }
+    }
+    bool Contain(ULONG_PTR ip) const
+    {
+        for (const auto& range : m_ranges)
+            if (ip >= range.first && ip < range.second)
+                return true;
+        return false;
+    }
+
+private:
+    std::vector<std::pair<ULONG_PTR, ULONG_PTR>> m_ranges;
+};
+
+}  // namespace
+
+// Suspends the thread until it is found at a safe point (a thread of these tests spends
+// nearly all its time in waits), then terminates it there.
+bool TestThread::Terminate()
+{
+    const SafePoints safe;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        CONTEXT context = {};
+        context.ContextFlags = CONTEXT_CONTROL;
+        if (SuspendThread(m_thread) == static_cast<DWORD>(-1))
+            return false;
+        if (!GetThreadContext(m_thread, &context)) {  // returns once the thread has stopped
+            ResumeThread(m_thread);
+            return false;
+        }
+#ifdef _WIN64
+        const ULONG_PTR ip = context.Rip;
+#else
+        const ULONG_PTR ip = context.Eip;
+#endif
+        if (safe.Contain(ip))
+            return TerminateThread(m_thread, 0) != FALSE;
+        ResumeThread(m_thread);
+        Sleep(1);
+    }
+    return false;
+}
+
 DWORD WINAPI TestThread::Run(LPVOID p)
 {
     static_cast<Base*>(p)->Call();

@@ -117,6 +117,11 @@ public:
     TestThread(const TestThread&) = delete;
     TestThread& operator=(const TestThread&) = delete;
     bool Join(DWORD timeoutMs);
+    // TerminateThread, once the thread is stopped in a wait or in code of its own rather
+    // than inside a system call (see TestEnv.cpp); like TerminateThread it returns before
+    // the thread is gone. For a thread that has started running fn: one still starting
+    // may be in the program's own code while it holds the loader lock.
+    bool Terminate();
 
 private:
     struct Base {
