@@ -1,46 +1,14 @@
+// CSerialChannel's device: opening, configuring and closing it, and the overlapped
+// transfers on it. Admitting one transfer at a time, and reclaiming the channel from a
+// transfer whose thread was killed, are in ChannelTransfer.cpp.
 #include "SerialChannel.h"
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "ChannelLock.h"
+
 namespace {
-
-// Holds the channel's guard mutex for a scope. The wait ends: the guard is held only over
-// steps that never wait, and a thread killed while holding it abandons it to this waiter.
-class Lock {
-public:
-    explicit Lock(HANDLE mutex) : m_mutex(mutex)
-    {
-        const DWORD result = WaitForSingleObject(m_mutex, INFINITE);
-        m_owned = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
-    }
-    ~Lock()
-    {
-        if (m_owned)
-            ReleaseMutex(m_mutex);
-    }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-private:
-    HANDLE m_mutex;
-    bool m_owned;
-};
-
-// A transfer's thread has ended, or was killed before its handle was recorded.
-bool ThreadGone(HANDLE thread)
-{
-    return thread == nullptr || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-}
-
-HANDLE DuplicateForWait(HANDLE source)
-{
-    HANDLE copy = nullptr;
-    const HANDLE process = GetCurrentProcess();
-    if (!DuplicateHandle(process, source, process, &copy, SYNCHRONIZE, FALSE, 0))
-        return nullptr;
-    return copy;
-}
 
 // Line parameters the mode text does not name are not inherited from whatever program
 // used the port before: binary mode, no software or hardware flow control, no character
@@ -61,45 +29,6 @@ void MakeLineClean(DCB& dcb)
 }
 
 }  // namespace
-
-// Admits a transfer when the channel is open and no other transfer holds it (also none
-// whose thread was killed and is not reclaimed yet), and records the transfer's thread;
-// lets the channel go when the transfer leaves.
-class CSerialChannel::Transfer {
-public:
-    explicit Transfer(CSerialChannel& channel) : m_channel(channel)
-    {
-        Lock lock(m_channel.m_guard);
-        if (m_channel.m_open == 0 || m_channel.m_transfer != TransferState::None)
-            return;
-        // Running before the thread is recorded: a thread killed in between leaves a
-        // transfer without a thread, which counts as gone.
-        m_channel.m_transfer = TransferState::Running;
-        ResetEvent(m_channel.m_idle);
-        const HANDLE process = GetCurrentProcess();
-        if (!DuplicateHandle(process, GetCurrentThread(), process, &m_channel.m_transferThread, SYNCHRONIZE, FALSE,
-                             0)) {
-            m_channel.m_transferThread = nullptr;
-            m_channel.FreeTransfer();
-            return;
-        }
-        m_admitted = true;
-    }
-    ~Transfer()
-    {
-        if (!m_admitted)
-            return;
-        Lock lock(m_channel.m_guard);
-        m_channel.FreeTransfer();
-    }
-    Transfer(const Transfer&) = delete;
-    Transfer& operator=(const Transfer&) = delete;
-    bool Admitted() const { return m_admitted; }
-
-private:
-    CSerialChannel& m_channel;
-    bool m_admitted = false;
-};
 
 // Marks the record busy with one operation from just before it starts until it has been
 // collected, so that a reclaim knows what a killed transfer may have left outstanding.
@@ -207,7 +136,7 @@ int CSerialChannel::Configure(UINT port, int baud, char parity, int dataBits, in
         return 0;
     m_api.PurgeComm(m_device, kPurgeAll);
 
-    Lock lock(m_guard);
+    ChannelLock lock(m_guard);
     ResetEvent(m_stop);
     m_open = 1;
     return 1;
@@ -216,7 +145,7 @@ int CSerialChannel::Configure(UINT port, int baud, char parity, int dataBits, in
 int CSerialChannel::Close()
 {
     {
-        Lock lock(m_guard);
+        ChannelLock lock(m_guard);
         m_open = 0;  // from here on no transfer is admitted
         SetEvent(m_stop);
     }
@@ -227,85 +156,13 @@ int CSerialChannel::Close()
     if (!EndTransfer(kStopBoundMs))
         return 1;
 
-    Lock lock(m_guard);
+    ChannelLock lock(m_guard);
     ReleaseDevice();
     if (m_overlapped.hEvent != nullptr) {
         CloseHandle(m_overlapped.hEvent);
         m_overlapped.hEvent = nullptr;
     }
     return 1;
-}
-
-// Returns once no transfer holds the channel: a running one has left (it watches the stop
-// event, which Close sets), or one whose thread is gone has been reclaimed. A running
-// transfer is waited for at most boundMs; false if it still holds the channel then.
-bool CSerialChannel::EndTransfer(DWORD boundMs)
-{
-    HANDLE thread = nullptr;  // our own handle to wait on: the transfer closes the recorded one
-    bool reclaim = false;
-    {
-        Lock lock(m_guard);
-        switch (m_transfer) {
-        case TransferState::None:
-            return true;
-        case TransferState::Running:
-            reclaim = ThreadGone(m_transferThread);
-            if (reclaim)
-                m_transfer = TransferState::Reclaiming;  // keeps other callers off the record
-            else
-                thread = DuplicateForWait(m_transferThread);
-            break;
-        case TransferState::Reclaiming:
-            break;  // another caller collects it and then sets the idle event
-        }
-    }
-    if (reclaim) {
-        CollectOrphaned();
-        Lock lock(m_guard);
-        FreeTransfer();
-        return true;
-    }
-    const HANDLE ends[2] = {m_idle, thread};
-    const DWORD result = WaitForMultipleObjects(thread != nullptr ? 2 : 1, ends, FALSE, boundMs);
-    if (thread != nullptr)
-        CloseHandle(thread);
-    // The thread ended while its transfer still held the channel: reclaim it (the second
-    // call finds it gone, so it does not come back here).
-    if (result == WAIT_OBJECT_0 + 1)
-        return EndTransfer(boundMs);
-    return result == WAIT_OBJECT_0;
-}
-
-// Ends and collects the operation a killed transfer left on the record, before the
-// record, the event or the device are used or released. Under Wine the system cancels a
-// terminated thread's reads and writes, but a comm-event wait ends only when the mask is
-// set again, and its poller thread then writes the event word and the record and sets
-// the event from its own thread.
-void CSerialChannel::CollectOrphaned()
-{
-    if (m_outstanding == Operation::None)
-        return;
-    if (m_outstanding == Operation::CommEvent)
-        m_api.SetCommMask(m_device, m_eventMask);
-    m_api.CancelIoEx(m_device, &m_overlapped);
-    // A cancelled operation, and one the system cancelled with its thread, signals within
-    // milliseconds (under Wine its completion may run during this very wait). No event
-    // comes only when the thread was killed after marking the operation and before the
-    // system took it on; the bound ends the wait then.
-    WaitForSingleObject(m_overlapped.hEvent, kCollectBoundMs);
-    m_outstanding = Operation::None;
-}
-
-// Under the guard: no transfer holds the channel any more. The handle is cleared before
-// it is closed, so a thread killed in between leaks it rather than closing it twice.
-void CSerialChannel::FreeTransfer()
-{
-    const HANDLE thread = m_transferThread;
-    m_transferThread = nullptr;
-    if (thread != nullptr)
-        CloseHandle(thread);
-    m_transfer = TransferState::None;
-    SetEvent(m_idle);
 }
 
 void CSerialChannel::ReleaseDevice()
@@ -326,35 +183,12 @@ void CSerialChannel::ReleaseDevice()
 
 int CSerialChannel::Purge(DWORD flags)
 {
-    Lock lock(m_guard);  // the device handle may be released on another thread
+    ChannelLock lock(m_guard);  // the device handle may be released on another thread
     if (m_device == nullptr)
         return 0;
     return m_api.PurgeComm(m_device, flags) ? 1 : 0;
 }
 
-int CSerialChannel::Write(const BYTE* data, int length)
-{
-    Transfer transfer(*this);
-    return transfer.Admitted() ? DoWrite(data, length) : 0;
-}
-
-int CSerialChannel::Read(BYTE* buffer, int length, DWORD timeoutMs)
-{
-    Transfer transfer(*this);
-    return transfer.Admitted() ? DoRead(buffer, length, timeoutMs) : 0;
-}
-
-int CSerialChannel::ReadByte(BYTE* out, DWORD timeoutMs)
-{
-    Transfer transfer(*this);
-    return transfer.Admitted() && DoReadByte(out, timeoutMs) == ByteRead::Got ? 1 : 0;
-}
-
-int CSerialChannel::WaitByte(BYTE* out)
-{
-    Transfer transfer(*this);
-    return transfer.Admitted() ? DoWaitByte(out) : 0;
-}
 
 int CSerialChannel::DoWrite(const BYTE* data, int length)
 {
