@@ -31,8 +31,8 @@ struct LinkportApi {
     decltype(&::recvdata) recvdata;
     decltype(&::WaitRecvdata) WaitRecvdata;
 };
-LinkportApi LoadLinkport();      // a fresh load; fails the test when an export is missing
-const LinkportApi& Linkport();   // loaded once per process
+LinkportApi LoadLinkport();     // a fresh load; fails the test when an export is missing
+const LinkportApi& Linkport();  // loaded once per process
 
 // Virtual ports of the test run (see fixture.sh).
 constexpr unsigned kSimPort = 5;        // a simulated digitizer
@@ -42,13 +42,7 @@ constexpr unsigned kHighPort = 17;      // simulated, number above 16
 constexpr unsigned kMissingPort = 7;    // defined, device missing
 constexpr unsigned kUndefinedPort = 9;  // not defined at all
 
-struct FrameRecord {
-    std::vector<unsigned char> bytes;
-    int baud = 0;
-    char parity = '?';
-    int stopBits = 0;
-};
-
+// The line setting in force at the simulator, as its pty's terminal settings tell it.
 struct LineRecord {
     int baud = 0;
     char parity = '?';
@@ -56,8 +50,15 @@ struct LineRecord {
     bool ixon = false;
     bool ixoff = false;
 };
+// A frame that reached the simulator, with the line setting it came in.
+struct FrameRecord {
+    std::vector<unsigned char> bytes;
+    int baud = 0;
+    char parity = '?';
+    int stopBits = 0;
+};
 
-// Control connection to the simulator behind COMn.
+// Control connection to the simulator behind COMn; a failed command fails the test.
 class Simulator {
 public:
     explicit Simulator(unsigned comPort);
@@ -65,19 +66,17 @@ public:
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
-    // Sends one command; returns its data lines. A failed command fails the test.
-    std::vector<std::string> Command(const std::string& line);
+    std::vector<std::string> Command(const std::string& line);  // returns its data lines
     void Reset() { Command("reset"); }
     void Behave(const std::string& behaviour) { Command("behave " + behaviour); }
     void Send(const std::vector<unsigned char>& bytes);
     std::vector<FrameRecord> Frames();
-    std::vector<unsigned char> Received();
     LineRecord Line();
     int Holders();  // other processes holding the port's device open
     int Replies();
 
 private:
-    std::string ReadLine();
+    int Count(const std::string& command);  // the number after the command's word
     unsigned long long m_socket;
     std::string m_pending;
 };
