@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -32,31 +33,26 @@ struct SeenAttempt {
 
 class RecordingView : public RunView {
 public:
-    int portRow = 0;
-    int softwareRow = kLectraRow;
+    int portRow = 0, softwareRow = kLectraRow;
     std::vector<unsigned short> ports{kRunPort};
     std::function<void(int attempt)> onAttempt;  // on the run's thread as an attempt starts
-    struct Shown {
-        double t;
-        std::string what, text;
-    };
-    std::vector<Shown> shown;
+    std::map<std::string, std::vector<std::string>> shown;  // status, instructions, ok, message
     std::vector<SeenAttempt> attempts;
-    double start = NowMs();
+    double start = NowMs(), lastMs = 0;  // lastMs: when the last text was shown
 
     int SelectedPortRow() override { return portRow; }
     int SelectedSoftwareRow() override { return softwareRow; }
     unsigned short PortNumberAt(int row) override { return ports.at(static_cast<size_t>(row)); }
     void SetStatusText(const char* text) override
     {
-        Record("status", text);
+        Show("status", text);
         int count = 0;
-        if (std::sscanf(text, "Please wait %d", &count) == 1 && !attempts.empty())
+        if (std::sscanf(text, "Please wait %d", &count) == 1)
             attempts.back().counts.push_back(count);
     }
-    void SetInstructionText(const char* text) override { Record("instructions", text); }
-    void EnableOkButton(bool enable) override { Record("ok", enable ? "enabled" : "disabled"); }
-    void ShowMessage(const char* text) override { Record("message", text); }
+    void SetInstructionText(const char* text) override { Show("instructions", text); }
+    void EnableOkButton(bool enable) override { Show("ok", enable ? "enabled" : "disabled"); }
+    void ShowMessage(const char* text) override { Show("message", text); }
     void AttemptStarted(int index, const LineSetting&) override
     {
         attempts.push_back({Now(), 0, Verdict::NoReply, {}});
@@ -69,19 +65,13 @@ public:
         attempts.back().verdict = report.verdict;
     }
 
-    std::vector<std::string> Texts(const std::string& what) const
-    {
-        std::vector<std::string> texts;
-        for (const Shown& s : shown)
-            if (s.what == what)
-                texts.push_back(s.text);
-        return texts;
-    }
-    double Duration() const { return shown.empty() ? 0 : shown.back().t; }
-
 private:
     double Now() const { return NowMs() - start; }
-    void Record(const char* what, const char* text) { shown.push_back({Now(), what, text}); }
+    void Show(const char* what, const char* text)
+    {
+        shown[what].push_back(text);
+        lastMs = Now();
+    }
 };
 
 // What each attempt of a run must have shown, one letter an attempt: V a valid reply, I a
@@ -109,7 +99,7 @@ void ExpectAttempts(const RecordingView& view, const std::string& expected)
         }
         if (kind == 'B')
             EXPECT_GE(a.endMs - a.startMs, 2000.0) << "eleven polls and the waiter's bound";
-        const double nextMs = i + 1 < expected.size() ? view.attempts[i + 1].startMs : view.Duration();
+        const double nextMs = i + 1 < expected.size() ? view.attempts[i + 1].startMs : view.lastMs;
         if (kind == 'V' || kind == 'I')
             EXPECT_LT(nextMs - a.endMs, 400.0) << "no pause after a reply";
         else
@@ -142,7 +132,7 @@ protected:
         sim.Reset();
         RecordingView next;
         Run(next);
-        EXPECT_EQ(next.Texts("status"), (std::vector<std::string>{"", "Please wait 1", kStatusOk})) << "the next run";
+        EXPECT_EQ(next.shown["status"], (std::vector<std::string>{"", "Please wait 1", kStatusOk})) << "the next run";
         EXPECT_EQ(sim.Holders(), 0) << "the next run";
     }
 
@@ -153,19 +143,19 @@ protected:
     RunState state;
 };
 
-struct DigitizerCase {
+const auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
+
+constexpr char kLectraFrame[] = "DB 01 0E 71 80 DD", kGeberFrame[] = "DB 01 05 72 88 DD";
+const char* const kAttemptLines[] = {"9600 N 1", "9600 E 1", "19200 N 1", "9600 N 1", "9600 N 1"};
+
+const struct DigitizerCase {
     const char* name;
-    const char* setup;       // simulator command before the run
-    const char* atSecond;    // simulator command as the second attempt starts, or ""
+    const char* setup;     // simulator command before the run
+    const char* atSecond;  // simulator command as the second attempt starts, or ""
     int softwareRow;
-    std::vector<unsigned char> frame;  // what the digitizer gets
-    const char* attempts;    // see ExpectAttempts
-};
-
-const std::vector<unsigned char> kLectraFrame = Bytes({0xDB, 0x01, 0x0E, 0x71, 0x80, 0xDD});
-const std::vector<unsigned char> kGeberFrame = Bytes({0xDB, 0x01, 0x05, 0x72, 0x88, 0xDD});
-
-const DigitizerCase kDigitizers[] = {
+    const char* frame;     // what the digitizer gets
+    const char* attempts;  // see ExpectAttempts
+} kDigitizers[] = {
     {"AnsweringAtOnce", "behave reply", "", kLectraRow, kLectraFrame, "V"},
     {"Silent", "behave silence", "", kGeberRow, kGeberFrame, "NNNNN"},
     {"AnsweringOnlyAt19200", "only-baud 19200", "", kLectraRow, kLectraFrame, "NNV"},
@@ -175,12 +165,6 @@ const DigitizerCase kDigitizers[] = {
     {"PartialReplies", "behave partial", "", kLectraRow, kLectraFrame, "NNNNN"},
     {"AFloodOfBytes", "behave flood", "", kLectraRow, kLectraFrame, "IIIII"},
 };
-
-// The line setting of each attempt, as the digitizer sees it.
-const struct {
-    int baud;
-    char parity;
-} kAttemptLines[] = {{9600, 'N'}, {9600, 'E'}, {19200, 'N'}, {9600, 'N'}, {9600, 'N'}};
 
 class DigitizerTest : public RunTest, public ::testing::WithParamInterface<DigitizerCase> {};
 
@@ -198,36 +182,34 @@ TEST_P(DigitizerTest, TheRunTriesTheLineSettingsInTurnAndEndsAsTheDigitizerAnswe
 
     ExpectAttempts(view, c.attempts);
     const bool ok = std::string(c.attempts).back() == 'V';
-    EXPECT_EQ(view.Texts("status").back(), ok ? kStatusOk : kStatusError);
+    EXPECT_EQ(view.shown["status"].back(), ok ? kStatusOk : kStatusError);
     EXPECT_EQ(state.errorFlag, ok ? 0 : 1);
-    EXPECT_EQ(view.Texts("ok"), (std::vector<std::string>{"disabled", "enabled"}));
-    EXPECT_TRUE(view.Texts("message").empty());
-    EXPECT_EQ(view.Texts("instructions").front(), "") << "emptied at the start";
-    EXPECT_EQ(view.Texts("instructions").back(), LookUpCatalogue(c.softwareRow).instructions);
+    EXPECT_EQ(view.shown["ok"], (std::vector<std::string>{"disabled", "enabled"}));
+    EXPECT_TRUE(view.shown["message"].empty());
+    EXPECT_EQ(view.shown["instructions"].front(), "") << "emptied at the start";
+    EXPECT_EQ(view.shown["instructions"].back(), LookUpCatalogue(c.softwareRow).instructions);
     const std::vector<FrameRecord> frames = sim.Frames();
     ASSERT_EQ(frames.size(), std::strlen(c.attempts));
     for (size_t i = 0; i < frames.size(); ++i) {
-        EXPECT_EQ(Hex(frames[i].bytes.data(), frames[i].bytes.size()), Hex(c.frame.data(), c.frame.size()));
-        EXPECT_EQ(frames[i].baud, kAttemptLines[i].baud) << "attempt " << i + 1;
-        EXPECT_EQ(frames[i].parity, kAttemptLines[i].parity) << "attempt " << i + 1;
-        EXPECT_EQ(frames[i].stopBits, 1) << "attempt " << i + 1;
+        const FrameRecord& f = frames[i];
+        EXPECT_EQ(Hex(f.bytes.data(), f.bytes.size()) + " at " + std::to_string(f.baud) + " " + f.parity + " " +
+                      std::to_string(f.stopBits),
+                  c.frame + std::string(" at ") + kAttemptLines[i])
+            << "attempt " << i + 1;
     }
     EXPECT_EQ(sim.Holders(), 0) << "the port is closed at the end";
     ExpectTheNextRunWorks();
 }
 
-INSTANTIATE_TEST_SUITE_P(Digitizers, DigitizerTest, ::testing::ValuesIn(kDigitizers),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Digitizers, DigitizerTest, ::testing::ValuesIn(kDigitizers), kCaseName);
 
-struct NoStartCase {
+const struct NoStartCase {
     const char* name;
     int portRow, softwareRow;
     unsigned short port;
     const char* message;
     std::vector<std::string> okButton;
-};
-
-const NoStartCase kNoStarts[] = {
+} kNoStarts[] = {
     {"NoPortSelected", -1, kLectraRow, kRunPort, kSelectPortMessage, {}},
     {"NoSoftwareSelected", 0, -1, kRunPort, kSelectSoftwareMessage, {}},
     {"APortThatCannotBeOpened", 0, kLectraRow, kMissingPort, kOpenFailureMessage, {"disabled", "enabled"}},
@@ -244,15 +226,14 @@ TEST_P(NoStartTest, ARunThatCannotStartTellsWhyAndLeavesTheStatusLine)
     view.softwareRow = c.softwareRow;
     view.ports = {c.port};
     Run(view);
-    EXPECT_EQ(view.Texts("message"), std::vector<std::string>{c.message});
-    EXPECT_TRUE(view.Texts("status").empty()) << "the status line keeps its text";
-    EXPECT_EQ(view.Texts("ok"), c.okButton);
+    EXPECT_EQ(view.shown["message"], std::vector<std::string>{c.message});
+    EXPECT_TRUE(view.shown["status"].empty()) << "the status line keeps its text";
+    EXPECT_EQ(view.shown["ok"], c.okButton);
     EXPECT_EQ(state.errorFlag, 0) << "the status line loses its red";
     EXPECT_TRUE(sim.Frames().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Selections, NoStartTest, ::testing::ValuesIn(kNoStarts),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Selections, NoStartTest, ::testing::ValuesIn(kNoStarts), kCaseName);
 
 TEST_F(RunTest, AReplyAroundTheEleventhPollEndsTheRunAndLeavesTheNextRunUndisturbed)
 {
@@ -268,7 +249,7 @@ TEST_F(RunTest, AReplyAroundTheEleventhPollEndsTheRunAndLeavesTheNextRunUndistur
                 sim.Command("delay 0");
         };
         Run(view);
-        EXPECT_EQ(view.Texts("status").back(), kStatusOk);
+        EXPECT_EQ(view.shown["status"].back(), kStatusOk);
         EXPECT_LE(view.attempts.size(), 2u);
         ExpectTheNextRunWorks();
     }
@@ -280,11 +261,11 @@ TEST_F(RunTest, ADigitizerUnpluggedDuringTheRunEndsItHonestly)
     RecordingView view;
     const RunEnding ending = Run(view);
     if (ending == RunEnding::OpenFailed)
-        EXPECT_EQ(view.Texts("message"), std::vector<std::string>{kOpenFailureMessage});
+        EXPECT_EQ(view.shown["message"], std::vector<std::string>{kOpenFailureMessage});
     else
-        EXPECT_TRUE(ending == RunEnding::Error && view.Texts("status").back() == kStatusError && state.errorFlag == 1);
-    EXPECT_EQ(view.Texts("ok").back(), "enabled");
-    EXPECT_LT(view.Duration(), 9500.0);
+        EXPECT_TRUE(ending == RunEnding::Error && view.shown["status"].back() == kStatusError && state.errorFlag == 1);
+    EXPECT_EQ(view.shown["ok"].back(), "enabled");
+    EXPECT_LT(view.lastMs, 9500.0);
     sim.Command("plug");
     ExpectTheNextRunWorks();
 }
@@ -351,17 +332,16 @@ TEST_P(WaiterTest, AnAttemptTakesOnlyItsOwnWaitersReply)
     RecordingView view;
     Run(view, port);
     ExpectAttempts(view, c.script);
-    EXPECT_EQ(view.Texts("status").back(), kStatusError);
+    EXPECT_EQ(view.shown["status"].back(), kStatusError);
     EXPECT_EQ(state.errorFlag, 1);
     if (std::strchr(c.script, 'B') != nullptr) {
         for (int i = 0; i < 100 && port.m_lateReplyMs < 0; ++i)
             Sleep(50);
         EXPECT_GT(port.m_lateReplyMs, 0.0) << "the late waiter returned";
-        EXPECT_LT(port.m_lateReplyMs, view.Duration()) << "during the run";
+        EXPECT_LT(port.m_lateReplyMs, view.lastMs) << "during the run";
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Waiters, WaiterTest, ::testing::ValuesIn(kWaiters),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Waiters, WaiterTest, ::testing::ValuesIn(kWaiters), kCaseName);
 
 }  // namespace

@@ -4,33 +4,41 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
 constexpr char kSerialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-constexpr DWORD kReplyTimeoutMs = 5000;
+constexpr DWORD kReplyTimeoutMs = 5000;  // of the simulator's control connection
 
-// The value of key=value in a line of the simulator's answer; empty when absent.
-std::string Field(const std::string& line, const std::string& key)
+// The line setting in a line of the simulator's answer: "... baud=9600 parity=N stop=1 ...".
+LineRecord ParseLine(const std::string& text)
 {
-    const size_t at = line.find(" " + key + "=");
-    if (at == std::string::npos)
-        return std::string();
-    const size_t begin = at + key.size() + 2;
-    return line.substr(begin, line.find(' ', begin) - begin);
+    auto field = [&](const std::string& key) {
+        const size_t at = text.find(" " + key + "=");
+        const size_t begin = at == std::string::npos ? text.size() : at + key.size() + 2;
+        return text.substr(begin, text.find(' ', begin) - begin);
+    };
+    LineRecord line;
+    line.baud = std::atoi(field("baud").c_str());
+    line.parity = field("parity").append("?")[0];
+    line.stopBits = std::atoi(field("stop").c_str());
+    line.ixon = field("ixon") == "1";
+    line.ixoff = field("ixoff") == "1";
+    return line;
 }
 
 HKEY OpenSerialComm(REGSAM access)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, nullptr, REG_OPTION_VOLATILE, access, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return nullptr;
-    return key;
+    const LONG error =
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, nullptr, REG_OPTION_VOLATILE, access, nullptr, &key, nullptr);
+    return error == ERROR_SUCCESS ? key : nullptr;
 }
 
 }  // namespace
@@ -43,8 +51,7 @@ std::string WindowsPathFromEnv(const char* variable)
         return std::string();
     }
     std::string path = std::string("Z:") + value;
-    for (char& c : path)
-        c = c == '/' ? '\\' : c;
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
 }
 
@@ -168,15 +175,12 @@ std::vector<FrameRecord> Simulator::Frames()
 {
     std::vector<FrameRecord> frames;
     for (const std::string& line : Command("frames")) {  // "frame DB 01 ... baud=9600 parity=N stop=1"
+        FrameRecord frame;
+        static_cast<LineRecord&>(frame) = ParseLine(line);
         std::istringstream in(line.substr(0, line.find(" baud=")));
         std::string word;
-        in >> word;
-        FrameRecord frame;
-        while (in >> word)
+        for (in >> word; in >> word;)
             frame.bytes.push_back(static_cast<unsigned char>(std::strtoul(word.c_str(), nullptr, 16)));
-        frame.baud = std::atoi(Field(line, "baud").c_str());
-        frame.parity = Field(line, "parity").append("?")[0];
-        frame.stopBits = std::atoi(Field(line, "stop").c_str());
         frames.push_back(frame);
     }
     return frames;
@@ -185,30 +189,13 @@ std::vector<FrameRecord> Simulator::Frames()
 LineRecord Simulator::Line()
 {
     const std::vector<std::string> lines = Command("line");
-    const std::string text = lines.empty() ? std::string() : lines[0];
-    LineRecord line;
-    line.baud = std::atoi(Field(text, "baud").c_str());
-    line.parity = Field(text, "parity").append("?")[0];
-    line.stopBits = std::atoi(Field(text, "stop").c_str());
-    line.ixon = Field(text, "ixon") == "1";
-    line.ixoff = Field(text, "ixoff") == "1";
-    return line;
+    return ParseLine(lines.empty() ? std::string() : lines[0]);
 }
 
 int Simulator::Count(const std::string& command)
 {
     const std::vector<std::string> lines = Command(command);
     return lines.empty() ? -1 : std::atoi(lines[0].c_str() + command.size() + 1);
-}
-
-int Simulator::Holders()
-{
-    return Count("holders");
-}
-
-int Simulator::Replies()
-{
-    return Count("replies");
 }
 
 SerialCommOverride::SerialCommOverride()
@@ -266,6 +253,17 @@ void SerialCommOverride::RemoveKey()
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSerialCommKey), ERROR_SUCCESS);
 }
 
+TestThread::TestThread(std::function<void()> fn) : m_fn(new std::function<void()>(std::move(fn)))
+{
+    m_thread = CreateThread(nullptr, 0, &TestThread::Run, m_fn, 0, nullptr);
+}
+
+DWORD WINAPI TestThread::Run(LPVOID fn)
+{
+    (*static_cast<std::function<void()>*>(fn))();
+    return 0;
+}
+
 TestThread::~TestThread()
 {
     // A thread that never ended is left alone (its test has failed); its state leaks.
@@ -277,12 +275,6 @@ TestThread::~TestThread()
 bool TestThread::Join(DWORD timeoutMs)
 {
     return WaitForSingleObject(m_thread, timeoutMs) == WAIT_OBJECT_0;
-}
-
-DWORD WINAPI TestThread::Run(LPVOID p)
-{
-    static_cast<Base*>(p)->Call();
-    return 0;
 }
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "Frame.h"
@@ -47,15 +47,11 @@ struct LineRecord {
     int baud = 0;
     char parity = '?';
     int stopBits = 0;
-    bool ixon = false;
-    bool ixoff = false;
+    bool ixon = false, ixoff = false;
 };
 // A frame that reached the simulator, with the line setting it came in.
-struct FrameRecord {
+struct FrameRecord : LineRecord {
     std::vector<unsigned char> bytes;
-    int baud = 0;
-    char parity = '?';
-    int stopBits = 0;
 };
 
 // Control connection to the simulator behind COMn; a failed command fails the test.
@@ -72,8 +68,8 @@ public:
     void Send(const std::vector<unsigned char>& bytes);
     std::vector<FrameRecord> Frames();
     LineRecord Line();
-    int Holders();  // other processes holding the port's device open
-    int Replies();
+    int Holders() { return Count("holders"); }  // other processes holding the port's device open
+    int Replies() { return Count("replies"); }
 
 private:
     int Count(const std::string& command);  // the number after the command's word
@@ -107,11 +103,7 @@ private:
 // Runs fn on a thread of its own; Join waits at most timeoutMs and tells whether it ended.
 class TestThread {
 public:
-    template <class F>
-    explicit TestThread(F fn) : m_fn(new Holder<F>(std::move(fn)))
-    {
-        m_thread = CreateThread(nullptr, 0, &TestThread::Run, m_fn, 0, nullptr);
-    }
+    explicit TestThread(std::function<void()> fn);
     ~TestThread();
     TestThread(const TestThread&) = delete;
     TestThread& operator=(const TestThread&) = delete;
@@ -123,18 +115,8 @@ public:
     bool Terminate();
 
 private:
-    struct Base {
-        virtual ~Base() = default;
-        virtual void Call() = 0;
-    };
-    template <class F>
-    struct Holder : Base {
-        explicit Holder(F f) : fn(std::move(f)) {}
-        void Call() override { fn(); }
-        F fn;
-    };
-    static DWORD WINAPI Run(LPVOID p);
-    Base* m_fn;
+    static DWORD WINAPI Run(LPVOID fn);
+    std::function<void()>* m_fn;  // freed once the thread has ended
     HANDLE m_thread;
 };
 
