@@ -19,13 +19,9 @@ simulated_ports="3 5 6 12 17 ${QUILLANE_EXTRA_SIM_PORTS:-}"
 missing_port=7
 
 stop_all() {
-  if [ -d "$run" ]; then
-    for pidfile in "$run"/sim*.pid; do
-      [ -e "$pidfile" ] || continue
-      kill "$(cat "$pidfile")" 2>/dev/null || true
-      rm -f "$pidfile"
-    done
-  fi
+  for pidfile in "$run"/sim*.pid; do
+    if [ -e "$pidfile" ]; then kill "$(cat "$pidfile")" 2>/dev/null || true; rm -f "$pidfile"; fi
+  done
   if [ -d "$WINEPREFIX" ]; then wineserver -k >/dev/null 2>&1 || true; fi
 }
 
@@ -48,10 +44,9 @@ write_registry() {
 }
 
 start_simulators() {
-  local digisim=$1
   for n in $simulated_ports; do
     rm -f "$run/sim-com$n.port"
-    setsid "$digisim" --link "$run/sim-com$n" > "$run/sim$n.log" 2>&1 < /dev/null &
+    setsid "$1" --link "$run/sim-com$n" > "$run/sim$n.log" 2>&1 < /dev/null &
     echo $! > "$run/sim$n.pid"
   done
   for n in $simulated_ports; do
@@ -62,14 +57,12 @@ start_simulators() {
 
 case $action in
 setup)
-  digisim=$3
   stop_all
-  rm -rf "$run"
-  mkdir -p "$run"
+  rm -rf "$run" && mkdir -p "$run"
   wine wineboot -i > "$run/wineboot.log" 2>&1
   write_registry
   wineserver -w
-  start_simulators "$digisim"
+  start_simulators "$3"
   # A fresh server maps the Ports values (SERIALCOMM is rebuilt at each server start);
   # it then stays for the whole run, its standard streams away from any pipe.
   wineserver -p > /dev/null 2>&1 < /dev/null
@@ -79,11 +72,6 @@ setup)
   done
   echo "Wine prefix ready in $WINEPREFIX"
   ;;
-cleanup)
-  stop_all
-  ;;
-*)
-  echo "usage: $0 setup RUN_DIR DIGISIM | cleanup RUN_DIR" >&2
-  exit 2
-  ;;
+cleanup) stop_all ;;
+*) echo "usage: $0 setup RUN_DIR DIGISIM | cleanup RUN_DIR" >&2; exit 2 ;;
 esac

@@ -1,13 +1,19 @@
 // The configuration run without its window: the real port library, a virtual COM port
 // and a simulated digitizer (well-behaved or faulty), with a view that records what the
-// user would see.
+// user would see; and a scripted port for waiters the library cannot produce.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <functional>
+#include <map>
+#include <numeric>
 #include <string>
 #include <vector>
 
+#include "Catalogue.h"
 #include "ConfigurationRun.h"
 #include "PortEntryPoints.h"
 #include "TestEnv.h"
@@ -15,238 +21,226 @@
 namespace {
 
 constexpr unsigned kRunPort = 3;  // the simulated digitizer the runs configure
-constexpr int kLectraRow = 33;     // mode code 14, no instructions
-constexpr int kGeberRow = 9;       // mode code 5, six lines of instructions
+constexpr int kLectraRow = 33;    // mode code 14, no instructions
+constexpr int kGeberRow = 9;      // mode code 5, six lines of instructions
+using Verdict = AttemptReport::Verdict;
 
-const std::vector<unsigned char> kLectraFrame = Bytes({0xDB, 0x01, 0x0E, 0x71, 0x80, 0xDD});
-
-struct Shown {
-    double t;          // ms since the run started
-    std::string kind;  // status, instructions, ok, message
-    std::string text;
+struct SeenAttempt {
+    double startMs, endMs;
+    Verdict verdict;
+    std::vector<int> counts;  // the "Please wait N" shown during it
 };
 
 class RecordingView : public RunView {
 public:
-    int portRow = 0;
-    int softwareRow = kLectraRow;
+    int portRow = 0, softwareRow = kLectraRow;
     std::vector<unsigned short> ports{kRunPort};
-    std::vector<Shown> shown;
-    double start = NowMs();
-    // Called on the run's thread at the start of each attempt (the status emptied).
-    std::function<void(int attempt)> onAttempt;
+    std::function<void(int attempt)> onAttempt;  // on the run's thread as an attempt starts
+    std::map<std::string, std::vector<std::string>> shown;  // status, instructions, ok, message
+    std::vector<SeenAttempt> attempts;
+    double start = NowMs(), lastMs = 0;  // lastMs: when the last text was shown
 
     int SelectedPortRow() override { return portRow; }
     int SelectedSoftwareRow() override { return softwareRow; }
     unsigned short PortNumberAt(int row) override { return ports.at(static_cast<size_t>(row)); }
     void SetStatusText(const char* text) override
     {
-        Record("status", text);
-        if (*text == '\0' && onAttempt)
-            onAttempt(attempts++);
+        Show("status", text);
+        int count = 0;
+        if (std::sscanf(text, "Please wait %d", &count) == 1)
+            attempts.back().counts.push_back(count);
     }
-    void SetInstructionText(const char* text) override { Record("instructions", text); }
-    void EnableOkButton(bool enable) override { Record("ok", enable ? "enabled" : "disabled"); }
-    void ShowMessage(const char* text) override { Record("message", text); }
-
-    std::vector<std::string> Texts(const std::string& kind) const
+    void SetInstructionText(const char* text) override { Show("instructions", text); }
+    void EnableOkButton(bool enable) override { Show("ok", enable ? "enabled" : "disabled"); }
+    void ShowMessage(const char* text) override { Show("message", text); }
+    void AttemptStarted(int index, const LineSetting&) override
     {
-        std::vector<std::string> texts;
-        for (const Shown& s : shown)
-            if (s.kind == kind)
-                texts.push_back(s.text);
-        return texts;
+        attempts.push_back({Now(), 0, Verdict::NoReply, {}});
+        if (onAttempt)
+            onAttempt(index);
     }
-    // The counts shown, attempt by attempt.
-    std::vector<std::vector<int>> CountsByAttempt() const
+    void AttemptEnded(const AttemptReport& report) override
     {
-        std::vector<std::vector<int>> attemptsSeen;
-        for (const Shown& s : shown) {
-            if (s.kind != "status")
-                continue;
-            if (s.text.empty())
-                attemptsSeen.emplace_back();
-            else if (s.text.rfind("Please wait ", 0) == 0 && !attemptsSeen.empty())
-                attemptsSeen.back().push_back(std::stoi(s.text.substr(12)));
-        }
-        return attemptsSeen;
+        attempts.back().endMs = Now();
+        attempts.back().verdict = report.verdict;
     }
-    double Duration() const { return shown.empty() ? 0 : shown.back().t; }
 
 private:
-    void Record(const char* kind, const char* text) { shown.push_back({NowMs() - start, kind, text}); }
-    int attempts = 0;
+    double Now() const { return NowMs() - start; }
+    void Show(const char* what, const char* text)
+    {
+        shown[what].push_back(text);
+        lastMs = Now();
+    }
 };
 
-std::vector<int> Range(int first, int last)
+// What each attempt of a run must have shown, one letter an attempt: V a valid reply, I a
+// rejected reply (both at the first poll); N no reply in eleven polls, the waiter stopped
+// by the close; F no reply at the first poll (the send failed); B no reply in eleven
+// polls and a waiter that outlived its bound of 1 s. Counts go on from 1 over the whole
+// run; a pause of 500 ms follows an attempt without a reply, none follows a reply.
+void ExpectAttempts(const RecordingView& view, const std::string& expected)
 {
-    std::vector<int> values;
-    for (int v = first; v <= last; ++v)
-        values.push_back(v);
-    return values;
+    ASSERT_EQ(view.attempts.size(), expected.size());
+    int next = 1;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const SeenAttempt& a = view.attempts[i];
+        const char kind = expected[i];
+        SCOPED_TRACE(std::string("attempt ") + std::to_string(i + 1) + " of " + expected);
+        const bool elevenPolls = kind == 'N' || kind == 'B';
+        std::vector<int> counts(elevenPolls ? 11 : 1);
+        std::iota(counts.begin(), counts.end(), next);
+        next += static_cast<int>(counts.size());
+        EXPECT_EQ(a.counts, counts);
+        EXPECT_EQ(a.verdict, kind == 'V' ? Verdict::ValidReply : kind == 'I' ? Verdict::InvalidReply : Verdict::NoReply);
+        if (kind == 'N') {
+            EXPECT_GE(a.endMs - a.startMs, 1000.0) << "eleven polls of 100 ms";
+            EXPECT_LT(a.endMs - a.startMs, 1900.0) << "the waiter ends at the close, long before its bound";
+        }
+        if (kind == 'B')
+            EXPECT_GE(a.endMs - a.startMs, 2000.0) << "eleven polls and the waiter's bound";
+        const double nextMs = i + 1 < expected.size() ? view.attempts[i + 1].startMs : view.lastMs;
+        if (kind == 'V' || kind == 'I')
+            EXPECT_LT(nextMs - a.endMs, 400.0) << "no pause after a reply";
+        else
+            EXPECT_GE(nextMs - a.endMs, 450.0) << "a pause of 500 ms after no reply";
+    }
 }
 
 class RunTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        sim.Reset();
-        state.replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        entries = {lib.TestPort, lib.OpenPort, lib.ListSerialComm, lib.recvdata,
-                   lib.WaitRecvdata, lib.senddata, lib.ClosePort};
-    }
+    void SetUp() override { sim.Reset(); }
     void TearDown() override
     {
         lib.ClosePort();
         if (state.replyEvent != nullptr)
             CloseHandle(state.replyEvent);
     }
-    void Run(RecordingView& view)
+    RunEnding Run(RecordingView& view, PortLink& port)
     {
         view.start = NowMs();
-        EntryPointLink link(entries);
-        RunConfiguration(link, view, state);
+        return RunConfiguration(port, view, state);
     }
+    RunEnding Run(RecordingView& view)
+    {
+        EntryPointLink port(entries);
+        return Run(view, port);
+    }
+    // A run right after: answered at once, counting from 1, the port closed at its end.
     void ExpectTheNextRunWorks()
     {
         sim.Reset();
         RecordingView next;
         Run(next);
-        EXPECT_EQ(next.Texts("status").back(), kStatusOk);
-        EXPECT_EQ(sim.Holders(), 0);
+        EXPECT_EQ(next.shown["status"], (std::vector<std::string>{"", "Please wait 1", kStatusOk})) << "the next run";
+        EXPECT_EQ(sim.Holders(), 0) << "the next run";
     }
 
     const LinkportApi& lib = Linkport();
+    PortEntryPoints entries{lib.TestPort,     lib.OpenPort, lib.ListSerialComm, lib.recvdata,
+                            lib.WaitRecvdata, lib.senddata, lib.ClosePort};
     Simulator sim{kRunPort};
-    PortEntryPoints entries;
     RunState state;
 };
 
-TEST_F(RunTest, ADigitizerThatAnswersEndsTheRunAtTheFirstPoll)
-{
-    RecordingView view;
-    Run(view);
-    EXPECT_EQ(view.Texts("status"), (std::vector<std::string>{"", "Please wait 1", kStatusOk}));
-    EXPECT_EQ(view.Texts("ok"), (std::vector<std::string>{"disabled", "enabled"}));
-    EXPECT_EQ(view.Texts("instructions"), std::vector<std::string>{""}) << "row 33 has no instructions";
-    EXPECT_TRUE(view.Texts("message").empty());
-    EXPECT_EQ(state.errorFlag, 0);
-    const std::vector<FrameRecord> frames = sim.Frames();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].bytes, kLectraFrame);
-    EXPECT_EQ(frames[0].baud, 9600);
-    EXPECT_EQ(frames[0].parity, 'N');
-    EXPECT_EQ(frames[0].stopBits, 1);
-    EXPECT_EQ(sim.Holders(), 0) << "the port is closed at the end";
-}
+const auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
 
-TEST_F(RunTest, NoDigitizerMeansFiveAttemptsFiftyFiveCountsAndAnErrorAfterEightSeconds)
-{
-    sim.Behave("silence");
-    RecordingView view;
-    view.softwareRow = kGeberRow;
-    state.errorFlag = 0;
-    Run(view);
+constexpr char kLectraFrame[] = "DB 01 0E 71 80 DD", kGeberFrame[] = "DB 01 05 72 88 DD";
+const char* const kAttemptLines[] = {"9600 N 1", "9600 E 1", "19200 N 1", "9600 N 1", "9600 N 1"};
 
-    const std::vector<FrameRecord> frames = sim.Frames();
-    ASSERT_EQ(frames.size(), 5u);
-    const int bauds[] = {9600, 9600, 19200, 9600, 9600};
-    const char parities[] = {'N', 'E', 'N', 'N', 'N'};
-    for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(frames[i].baud, bauds[i]) << "attempt " << i;
-        EXPECT_EQ(frames[i].parity, parities[i]) << "attempt " << i;
-        EXPECT_EQ(frames[i].bytes, Bytes({0xDB, 0x01, 0x05, 0x72, 0x88, 0xDD})) << "attempt " << i;
-    }
-    const std::vector<std::vector<int>> counts = view.CountsByAttempt();
-    ASSERT_EQ(counts.size(), 5u);
-    for (int a = 0; a < 5; ++a)
-        EXPECT_EQ(counts[a], Range(11 * a + 1, 11 * a + 11)) << "attempt " << a;
-    EXPECT_EQ(view.Texts("status").back(), kStatusError);
-    EXPECT_EQ(state.errorFlag, 1);
-    EXPECT_EQ(view.Texts("ok").back(), "enabled");
-    const std::vector<std::string> instructions = view.Texts("instructions");
-    ASSERT_EQ(instructions.size(), 2u);
-    EXPECT_EQ(std::count(instructions[1].begin(), instructions[1].end(), '\n'), 6) << "row 9's text, kept";
-    EXPECT_NEAR(view.Duration(), 8000.0, 700.0);
-    EXPECT_EQ(sim.Holders(), 0);
-}
+const struct DigitizerCase {
+    const char* name;
+    const char* setup;     // simulator command before the run
+    const char* atSecond;  // simulator command as the second attempt starts, or ""
+    int softwareRow;
+    const char* frame;     // what the digitizer gets
+    const char* attempts;  // see ExpectAttempts
+} kDigitizers[] = {
+    {"AnsweringAtOnce", "behave reply", "", kLectraRow, kLectraFrame, "V"},
+    {"Silent", "behave silence", "", kGeberRow, kGeberFrame, "NNNNN"},
+    {"AnsweringOnlyAt19200", "only-baud 19200", "", kLectraRow, kLectraFrame, "NNV"},
+    {"RejectedOnceThenAnswering", "behave badsum", "behave reply", kLectraRow, kLectraFrame, "IV"},
+    {"AlwaysAWrongCheckSum", "behave badsum", "", kLectraRow, kLectraFrame, "IIIII"},
+    {"Garbage", "behave garbage", "", kLectraRow, kLectraFrame, "IIIII"},
+    {"PartialReplies", "behave partial", "", kLectraRow, kLectraFrame, "NNNNN"},
+    {"AFloodOfBytes", "behave flood", "", kLectraRow, kLectraFrame, "IIIII"},
+};
 
-TEST_F(RunTest, ADigitizerOnlyAt19200AnswersTheThirdAttempt)
-{
-    sim.Command("only-baud 19200");
-    RecordingView view;
-    Run(view);
-    const std::vector<std::vector<int>> counts = view.CountsByAttempt();
-    ASSERT_EQ(counts.size(), 3u);
-    EXPECT_EQ(counts[2].front(), 23);
-    EXPECT_EQ(view.Texts("status").back(), kStatusOk);
-    EXPECT_EQ(state.errorFlag, 0);
-}
+class DigitizerTest : public RunTest, public ::testing::WithParamInterface<DigitizerCase> {};
 
-TEST_F(RunTest, ARejectedReplyStartsTheNextAttemptWithoutAPause)
+TEST_P(DigitizerTest, TheRunTriesTheLineSettingsInTurnAndEndsAsTheDigitizerAnswers)
 {
-    sim.Behave("badsum");
+    const DigitizerCase& c = GetParam();
+    sim.Command(c.setup);
     RecordingView view;
+    view.softwareRow = c.softwareRow;
     view.onAttempt = [&](int attempt) {
-        if (attempt == 1)
-            sim.Behave("reply");
+        if (attempt == 1 && *c.atSecond != '\0')
+            sim.Command(c.atSecond);
     };
     Run(view);
-    const std::vector<std::vector<int>> counts = view.CountsByAttempt();
-    ASSERT_EQ(counts.size(), 2u);
-    ASSERT_FALSE(counts[0].empty());
-    EXPECT_EQ(counts[1].front(), counts[0].back() + 1) << "the counter goes on";
-    EXPECT_EQ(view.Texts("status").back(), kStatusOk);
-    EXPECT_LT(view.Duration(), 1000.0) << "a pause of 500 ms would follow only an attempt without a reply";
-    EXPECT_EQ(sim.Frames().size(), 2u);
+
+    ExpectAttempts(view, c.attempts);
+    const bool ok = std::string(c.attempts).back() == 'V';
+    EXPECT_EQ(view.shown["status"].back(), ok ? kStatusOk : kStatusError);
+    EXPECT_EQ(state.errorFlag, ok ? 0 : 1);
+    EXPECT_EQ(view.shown["ok"], (std::vector<std::string>{"disabled", "enabled"}));
+    EXPECT_TRUE(view.shown["message"].empty());
+    EXPECT_EQ(view.shown["instructions"].front(), "") << "emptied at the start";
+    EXPECT_EQ(view.shown["instructions"].back(), LookUpCatalogue(c.softwareRow).instructions);
+    const std::vector<FrameRecord> frames = sim.Frames();
+    ASSERT_EQ(frames.size(), std::strlen(c.attempts));
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const FrameRecord& f = frames[i];
+        EXPECT_EQ(Hex(f.bytes.data(), f.bytes.size()) + " at " + std::to_string(f.baud) + " " + f.parity + " " +
+                      std::to_string(f.stopBits),
+                  c.frame + std::string(" at ") + kAttemptLines[i])
+            << "attempt " << i + 1;
+    }
+    EXPECT_EQ(sim.Holders(), 0) << "the port is closed at the end";
+    ExpectTheNextRunWorks();
 }
 
-TEST_F(RunTest, FiveRejectedRepliesEndInAnError)
-{
-    sim.Behave("badsum");
-    RecordingView view;
-    Run(view);
-    EXPECT_EQ(sim.Frames().size(), 5u);
-    EXPECT_EQ(view.Texts("status").back(), kStatusError);
-    EXPECT_EQ(state.errorFlag, 1);
-    EXPECT_LT(view.Duration(), 3000.0);
-}
+INSTANTIATE_TEST_SUITE_P(Digitizers, DigitizerTest, ::testing::ValuesIn(kDigitizers), kCaseName);
 
-TEST_F(RunTest, APortThatCannotBeOpenedEndsWithTheMessageAndLeavesTheStatus)
+const struct NoStartCase {
+    const char* name;
+    int portRow, softwareRow;
+    unsigned short port;
+    const char* message;
+    std::vector<std::string> okButton;
+} kNoStarts[] = {
+    {"NoPortSelected", -1, kLectraRow, kRunPort, kSelectPortMessage, {}},
+    {"NoSoftwareSelected", 0, -1, kRunPort, kSelectSoftwareMessage, {}},
+    {"APortThatCannotBeOpened", 0, kLectraRow, kMissingPort, kOpenFailureMessage, {"disabled", "enabled"}},
+};
+
+class NoStartTest : public RunTest, public ::testing::WithParamInterface<NoStartCase> {};
+
+TEST_P(NoStartTest, ARunThatCannotStartTellsWhyAndLeavesTheStatusLine)
 {
+    const NoStartCase& c = GetParam();
     state.errorFlag = 1;
     RecordingView view;
-    view.ports = {static_cast<unsigned short>(kMissingPort)};
+    view.portRow = c.portRow;
+    view.softwareRow = c.softwareRow;
+    view.ports = {c.port};
     Run(view);
-    EXPECT_EQ(view.Texts("message"), std::vector<std::string>{kOpenFailureMessage});
-    EXPECT_TRUE(view.Texts("status").empty()) << "the status line keeps its text";
-    EXPECT_EQ(view.Texts("ok"), (std::vector<std::string>{"disabled", "enabled"}));
-    EXPECT_EQ(state.errorFlag, 0);
-}
-
-TEST_F(RunTest, MissingSelectionsEndTheRunBeforeAnythingElse)
-{
-    state.errorFlag = 1;
-    RecordingView view;
-    view.portRow = -1;
-    Run(view);
-    EXPECT_EQ(view.Texts("message"), std::vector<std::string>{kSelectPortMessage});
-    EXPECT_EQ(view.shown.size(), 1u) << "OK is never disabled";
-    EXPECT_EQ(state.errorFlag, 0);
-
-    RecordingView noSoftware;
-    noSoftware.softwareRow = -1;
-    Run(noSoftware);
-    EXPECT_EQ(noSoftware.Texts("message"), std::vector<std::string>{kSelectSoftwareMessage});
-    EXPECT_EQ(noSoftware.shown.size(), 1u);
+    EXPECT_EQ(view.shown["message"], std::vector<std::string>{c.message});
+    EXPECT_TRUE(view.shown["status"].empty()) << "the status line keeps its text";
+    EXPECT_EQ(view.shown["ok"], c.okButton);
+    EXPECT_EQ(state.errorFlag, 0) << "the status line loses its red";
     EXPECT_TRUE(sim.Frames().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Selections, NoStartTest, ::testing::ValuesIn(kNoStarts), kCaseName);
 
 TEST_F(RunTest, AReplyAroundTheEleventhPollEndsTheRunAndLeavesTheNextRunUndisturbed)
 {
     // The reply completes close to the end of the eleventh poll (about 1100 ms after the
-    // waiter starts): caught there, or stopped and answered again by attempt 1.
+    // waiter starts): caught there, or stopped and answered again by the second attempt.
     for (int delay : {1040, 1060, 1075, 1090, 1110}) {
+        SCOPED_TRACE("reply delayed by " + std::to_string(delay) + " ms");
         sim.Reset();
         sim.Command("delay " + std::to_string(delay));
         RecordingView view;
@@ -255,125 +249,99 @@ TEST_F(RunTest, AReplyAroundTheEleventhPollEndsTheRunAndLeavesTheNextRunUndistur
                 sim.Command("delay 0");
         };
         Run(view);
-        EXPECT_EQ(view.Texts("status").back(), kStatusOk) << "delay " << delay;
-        EXPECT_LE(view.CountsByAttempt().size(), 2u) << "delay " << delay;
-
-        sim.Reset();
-        RecordingView next;
-        Run(next);
-        EXPECT_EQ(next.Texts("status"), (std::vector<std::string>{"", "Please wait 1", kStatusOk}))
-            << "the run after delay " << delay;
-    }
-}
-
-TEST_F(RunTest, TwoRunsInARowEachCountFromOne)
-{
-    sim.Behave("badsum");
-    RecordingView first;
-    Run(first);
-    EXPECT_EQ(first.CountsByAttempt().size(), 5u);
-    sim.Behave("reply");
-    RecordingView second;
-    Run(second);
-    EXPECT_EQ(second.CountsByAttempt().at(0), std::vector<int>{1});
-    EXPECT_EQ(second.Texts("status").back(), kStatusOk);
-}
-
-// Faults of the device and the line: whatever the digitizer does, the run ends in its
-// usual time with an honest ending, and the next run works.
-TEST_F(RunTest, ADigitizerUnpluggedDuringTheRunEndsItHonestly)
-{
-    sim.Behave("hangup");  // answers the first frame by hanging up the line
-    RecordingView view;
-    Run(view);
-    const std::vector<std::string> status = view.Texts("status");
-    const bool openFailed = view.Texts("message") == std::vector<std::string>{kOpenFailureMessage};
-    const bool errored = !status.empty() && status.back() == kStatusError && state.errorFlag == 1;
-    EXPECT_TRUE(openFailed || errored);
-    EXPECT_EQ(view.Texts("ok").back(), "enabled");
-    EXPECT_LT(view.Duration(), 9500.0);
-    sim.Command("plug");
-    ExpectTheNextRunWorks();
-}
-
-TEST_F(RunTest, GarbagePartialRepliesAndFloodsEndInAnError)
-{
-    const struct {
-        const char* behaviour;
-        double maxMs;
-    } cases[] = {
-        {"garbage", 3000},  // rejected at once, five times
-        {"partial", 9500},  // two bytes and silence: every attempt waits its eleven polls
-        {"flood", 9500},    // a stream of 0x55 bytes
-    };
-    for (const auto& c : cases) {
-        sim.Reset();
-        sim.Behave(c.behaviour);
-        RecordingView view;
-        Run(view);
-        EXPECT_EQ(view.Texts("status").back(), kStatusError) << c.behaviour;
-        EXPECT_EQ(state.errorFlag, 1) << c.behaviour;
-        EXPECT_TRUE(view.Texts("message").empty()) << c.behaviour;
-        EXPECT_LT(view.Duration(), c.maxMs) << c.behaviour;
+        EXPECT_EQ(view.shown["status"].back(), kStatusOk);
+        EXPECT_LE(view.attempts.size(), 2u);
         ExpectTheNextRunWorks();
     }
 }
 
-// Entry points standing in for the library where it cannot show a case.
-struct FakeLibrary {
-    static int WINAPI Open(unsigned, int, int, int, int) { return 1; }
-    static int WINAPI Close() { return 1; }
-    static int WINAPI SendFails(const unsigned char*, int) { return 0; }
-    static int WINAPI SendWorks(const unsigned char*, int) { return 1; }
-    // The first wait ignores ClosePort and ends long after its attempt with a valid reply;
-    // every later one ends at once without a reply.
-    static int WINAPI StubbornWait(unsigned char* buffer, int, int)
+TEST_F(RunTest, ADigitizerUnpluggedDuringTheRunEndsItHonestly)
+{
+    sim.Behave("hangup");  // answers the first frame by hanging up the line
+    RecordingView view;
+    const RunEnding ending = Run(view);
+    if (ending == RunEnding::OpenFailed)
+        EXPECT_EQ(view.shown["message"], std::vector<std::string>{kOpenFailureMessage});
+    else
+        EXPECT_TRUE(ending == RunEnding::Error && view.shown["status"].back() == kStatusError && state.errorFlag == 1);
+    EXPECT_EQ(view.shown["ok"].back(), "enabled");
+    EXPECT_LT(view.lastMs, 9500.0);
+    sim.Command("plug");
+    ExpectTheNextRunWorks();
+}
+
+// A port that plays one reply waiter per attempt from a script, where the library cannot
+// show a case: 'F' the send fails; 'N' the wait ends only when the run closes the port;
+// 'B' the wait ignores the close and returns a valid reply lateMs after the first open.
+class ScriptedPort : public PortLink {
+public:
+    ScriptedPort(const char* script, double lateMs) : m_script(script), m_lateMs(lateMs) {}
+    ~ScriptedPort() override { CloseHandle(m_closed); }
+    void Close() override { SetEvent(m_closed); }
+    bool Open(unsigned short, const LineSetting&) override
     {
-        if (InterlockedIncrement(&waits) == 1) {
-            Sleep(2800);
-            const unsigned char reply[5] = {0xEA, 0x00, 0x00, 0x00, 0xDD};
-            memcpy(buffer, reply, sizeof reply);
-            return 1;
-        }
-        return 0;
+        if (m_opens++ == 0)
+            m_start = NowMs();
+        ResetEvent(m_closed);
+        return true;
     }
-    static LONG waits;
+    bool Send(const unsigned char*, int) override { return Kind() != 'F'; }
+    bool WaitReply(unsigned char* buffer, int, int count, int* received) override
+    {
+        *received = 0;
+        if (Kind() != 'B') {
+            WaitForSingleObject(m_closed, 10000);  // ends at the close
+            return false;
+        }
+        Sleep(static_cast<DWORD>(std::max(0.0, m_start + m_lateMs - NowMs())));
+        const unsigned char reply[kReplyLength] = {0xEA, 0x00, 0x00, 0x00, 0xDD};
+        std::memcpy(buffer, reply, sizeof reply);
+        *received = count;
+        m_lateReplyMs = NowMs() - m_start;  // the waiter's last use of this object
+        return true;
+    }
+    std::atomic<double> m_lateReplyMs{-1};  // when the late reply came, from the first open
+
+private:
+    char Kind() const { return m_script[m_opens - 1]; }
+    const std::string m_script;
+    const double m_lateMs;
+    std::atomic<int> m_opens{0};
+    double m_start = 0;
+    HANDLE m_closed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 };
-LONG FakeLibrary::waits = 0;
 
-TEST_F(RunTest, AFailedSendCountsAsNoReply)
+const struct WaiterCase {
+    const char* name;
+    const char* script;  // the port's script, which is also the attempts expected
+    double lateMs;
+} kWaiters[] = {
+    {"ASendThatFails", "FFFFF", 0},
+    // Attempt 2 polls from about 2.6 s to 3.7 s.
+    {"ALateSignalDuringTheNextAttempt", "BNNNN", 3150},
+    // Between attempt 2 (about 2.6 s) and attempt 3 (about 3.1 s), whose sends fail.
+    {"ALateReplyBeforeAttemptsWhoseSendsFail", "BFFFF", 2850},
+};
+
+class WaiterTest : public RunTest, public ::testing::WithParamInterface<WaiterCase> {};
+
+TEST_P(WaiterTest, AnAttemptTakesOnlyItsOwnWaitersReply)
 {
-    entries.OpenPort = FakeLibrary::Open;
-    entries.ClosePort = FakeLibrary::Close;
-    entries.senddata = FakeLibrary::SendFails;
+    const WaiterCase& c = GetParam();
+    ScriptedPort port(c.script, c.lateMs);
     RecordingView view;
-    Run(view);
-    const std::vector<std::vector<int>> counts = view.CountsByAttempt();
-    ASSERT_EQ(counts.size(), 5u);
-    for (int a = 0; a < 5; ++a)
-        EXPECT_EQ(counts[a], std::vector<int>{a + 1}) << "the waiter signals at once, attempt " << a;
-    EXPECT_EQ(view.Texts("status").back(), kStatusError);
-    EXPECT_NEAR(view.Duration(), 5 * 500.0, 400.0) << "a signalled poll and a pause per attempt";
+    Run(view, port);
+    ExpectAttempts(view, c.script);
+    EXPECT_EQ(view.shown["status"].back(), kStatusError);
+    EXPECT_EQ(state.errorFlag, 1);
+    if (std::strchr(c.script, 'B') != nullptr) {
+        for (int i = 0; i < 100 && port.m_lateReplyMs < 0; ++i)
+            Sleep(50);
+        EXPECT_GT(port.m_lateReplyMs, 0.0) << "the late waiter returned";
+        EXPECT_LT(port.m_lateReplyMs, view.lastMs) << "during the run";
+    }
 }
 
-TEST_F(RunTest, AWaiterThatOutlivesItsAttemptCannotDisturbTheNextOne)
-{
-    entries.OpenPort = FakeLibrary::Open;
-    entries.ClosePort = FakeLibrary::Close;
-    entries.senddata = FakeLibrary::SendWorks;
-    entries.WaitRecvdata = FakeLibrary::StubbornWait;
-    FakeLibrary::waits = 0;
-    RecordingView view;
-    Run(view);
-    // Attempt 0 gives up on its waiter after the bound; its late valid reply (at 2.8 s,
-    // during attempt 1) is never taken for a later attempt's.
-    const std::vector<std::vector<int>> counts = view.CountsByAttempt();
-    ASSERT_EQ(counts.size(), 5u);
-    EXPECT_EQ(counts[0].size(), 11u);
-    for (int a = 1; a < 5; ++a)
-        EXPECT_EQ(counts[a].size(), 1u) << "attempt " << a;
-    EXPECT_EQ(view.Texts("status").back(), kStatusError);
-    Sleep(500);  // let the stubborn waiter finish before the fakes go away
-}
+INSTANTIATE_TEST_SUITE_P(Waiters, WaiterTest, ::testing::ValuesIn(kWaiters), kCaseName);
 
 }  // namespace

@@ -1,280 +1,224 @@
 // The whole program from outside, as a user drives it: started on the virtual display,
 // its window read and clicked by the automation helpers, a simulated digitizer on the
-// far end of a virtual COM port.
+// far end of a virtual COM port. EnduranceTest runs it many times over (ctest runs it
+// apart, as endurance_test).
+#include <windows.h>
+
+#include <psapi.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "Automation.h"
+#include "Catalogue.h"
 #include "TestEnv.h"
 
 namespace {
 
-using automation::Process;
-using automation::Widen;
+using namespace automation;
 
 const std::wstring kCaption = L"Quillane Software Setup Assistant  V3.2";
+const std::wstring kOk = L"Status:OK!", kError = L"Status:Error!";
 constexpr int kPortList = 1000, kTest = 1001, kSoftwareList = 1002, kConfigure = 1003;
 constexpr int kInstructions = 1004, kStatus = 1005, kClock = 1006;
-constexpr DWORD kWindowWaitMs = 15000;
+constexpr int kLectraRow = 33, kGeberRow = 9;  // Geber's instructions end with notes in Chinese
 constexpr unsigned kRunPort = 3;
-
 const wchar_t kStartInstructions[] =
     L"Operating Instructions:\r\n"
     L"1\x3001Please connect the serial cable,and then power;\r\n"
     L"2\x3001Please select the serial port,CAD software,and then click OK;";
-
-std::wstring Text(HWND control)
-{
-    return automation::ReadText(control).value_or(L"<no answer>");
-}
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+const wchar_t kNotPrepared[] = L"quillane VR7|The serial port library could not be prepared: ";
 
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         sim.Reset();
-        ports.Clear();
-        ports.SetString("\\Device\\Serial2", "COM" + std::to_string(kRunPort));
-        ports.SetString("\\Device\\Serial4", "COM" + std::to_string(kSimPort));
-        UseTempFolder("window-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        ListPorts({"COM3", "COM5"});
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        UseTempFolder("window-" + name);
     }
     void TearDown() override { app.Terminate(); }
 
-    // The program inherits the temporary folder from this process.
-    void UseTempFolder(const std::string& name)
+    void ListPorts(const std::vector<std::string>& names)
     {
-        tempFolder = ::UseTempFolder(name);
-        libraryFile = tempFolder + L"\\vx.dll";
+        ports.Clear();
+        for (size_t i = 0; i < names.size(); ++i)
+            ports.SetString("\\Device\\Serial" + std::to_string(i), names[i]);
     }
+    void UseTempFolder(const std::string& name) { SetLibraryFolder(::UseTempFolder(name)); }
+    void SetLibraryFolder(const std::wstring& folder) { libraryFile = L"\\\\?\\" + folder + L"\\vx.dll"; }
+    bool LibraryFileExists() const { return GetFileAttributesW(libraryFile.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-    // Starts the program and waits for its window.
-    void Start()
+    void Start()  // the program inherits the temporary folder from this process
     {
         app = Process::Start(Widen(WindowsPathFromEnv("QUILLANE_APP")));
         ASSERT_TRUE(app.Started());
-        window = automation::WaitForDialog(kCaption, kWindowWaitMs, app.Id());
+        window = WaitForDialog(kCaption, 15000, app.Id());
         ASSERT_NE(window, nullptr) << "the main window did not appear";
     }
-    HWND Control(int id) const { return automation::FindControl(window, id); }
+    HWND Control(int id) const { return FindControl(window, id); }
+    std::wstring Text(int id) const { return ReadText(Control(id)).value_or(L"<no answer>"); }
+    std::vector<std::wstring> Rows(int id) const { return ReadComboRows(Control(id)).value_or(std::vector<std::wstring>{}); }
 
-    // Waits for a message box of the program; returns its text and closes it.
-    struct Box {
-        std::wstring caption, text;
-    };
-    Box TakeMessageBox(DWORD timeoutMs = 5000)
+    // Waits for a message box of the program; returns "caption|text" and closes it.
+    std::wstring TakeMessageBox(DWORD timeoutMs = 5000)
     {
-        HWND box = automation::WaitForMessageBox(app.Id(), timeoutMs, window);
+        HWND box = WaitForMessageBox(app.Id(), timeoutMs, window);
         if (box == nullptr)
-            return {L"<none>", L"<none>"};
-        Box result{automation::Caption(box), automation::MessageBoxText(box)};
-        automation::PressOk(box);
+            return L"<none>";
+        EXPECT_EQ(GetWindow(box, GW_OWNER), window) << "the box belongs to the main window";
+        const std::wstring seen = Caption(box) + L"|" + MessageBoxText(box);
+        PressOk(box);
         for (int i = 0; i < 100 && IsWindow(box); ++i)
             Sleep(20);
-        return result;
+        return seen;
     }
 
-    // Polls the status line (readable while the run holds the window's thread) until it
-    // shows text, or the time runs out; returns the texts seen on the way.
-    std::vector<std::wstring> WatchStatusUntil(const std::wstring& text, DWORD timeoutMs)
+    // Clicks OK and watches the status line (readable while the run holds the window's
+    // thread) until the run has ended with status, or the time is up.
+    struct Watched {
+        std::vector<std::wstring> statuses;  // each text seen, in order
+        bool okDisabled = false;             // OK was seen disabled
+    };
+    Watched Configure(const std::wstring& status, DWORD timeoutMs)
     {
-        std::vector<std::wstring> seen;
-        const double end = NowMs() + timeoutMs;
-        while (NowMs() < end) {
-            const std::wstring now = Text(Control(kStatus));
-            if (seen.empty() || seen.back() != now)
-                seen.push_back(now);
-            if (now == text && automation::IsEnabled(Control(kConfigure)))
+        Watched seen;
+        const int replies = sim.Replies();
+        EXPECT_TRUE(ClickButton(Control(kConfigure)));
+        for (const double end = NowMs() + timeoutMs; NowMs() < end; Sleep(20)) {
+            const std::wstring now = Text(kStatus);
+            if (seen.statuses.empty() || seen.statuses.back() != now)
+                seen.statuses.push_back(now);
+            seen.okDisabled = seen.okDisabled || !IsEnabled(Control(kConfigure));
+            const bool ran = seen.okDisabled || seen.statuses.size() > 1 || sim.Replies() > replies;
+            if (ran && now == status && IsEnabled(Control(kConfigure)))
                 break;
-            Sleep(20);
         }
         return seen;
     }
 
     void ExitWithEscape()
     {
-        ASSERT_TRUE(automation::PressKey(window, VK_ESCAPE));
+        ASSERT_TRUE(PressKey(window, VK_ESCAPE));
         ASSERT_TRUE(app.WaitForExit(10000)) << "Escape ends the program";
     }
 
     Simulator sim{kRunPort};
     SerialCommOverride ports;
-    std::wstring tempFolder;
     std::wstring libraryFile;
     Process app;
     HWND window = nullptr;
 };
 
-TEST_F(WindowTest, StartsWithTheCatalogueThePortsAndTheInstructions)
+TEST_F(WindowTest, StartsWithTheSoftwareThePortsTheInstructionsAndTheClockAndIgnoresEnter)
 {
     Start();
-    const auto labels = automation::ReadComboRows(Control(kSoftwareList));
-    ASSERT_TRUE(labels.has_value());
-    ASSERT_EQ(labels->size(), 50u);
-    EXPECT_EQ((*labels)[0], L"Quillane");
-    EXPECT_EQ((*labels)[3], L"PAD(Calcomp DrawingBoard iii");
-    EXPECT_EQ((*labels)[16], L"\x5929\x8679\x7EE3\x82B1");  // 天虹绣花
-    EXPECT_EQ((*labels)[49], L"redtree cad");
-    EXPECT_EQ(automation::ReadComboSelection(Control(kSoftwareList)), 0);
+    const std::vector<std::wstring> labels = Rows(kSoftwareList);
+    ASSERT_EQ(labels.size(), 50u);
+    for (int row = 0; row < 50; ++row)
+        EXPECT_EQ(labels[static_cast<size_t>(row)], Widen(CatalogueLabel(row))) << "row " << row;
+    EXPECT_EQ(labels[16], L"\x5929\x8679\x7EE3\x82B1");  // 天虹绣花
+    EXPECT_EQ(ReadComboSelection(Control(kSoftwareList)), 0);
+    EXPECT_EQ(Rows(kPortList), (std::vector<std::wstring>{L"COM3", L"COM5"}));
+    EXPECT_EQ(ReadComboSelection(Control(kPortList)), 0);
+    for (int id : {kPortList, kSoftwareList, kInstructions, kStatus, kClock})
+        EXPECT_TRUE(IsWindowVisible(Control(id))) << "control " << id;
+    EXPECT_EQ(Text(kInstructions), kStartInstructions);
+    EXPECT_TRUE(LibraryFileExists()) << "the library is deployed into the temporary folder";
 
-    EXPECT_EQ(automation::ReadComboRows(Control(kPortList)), (std::vector<std::wstring>{L"COM3", L"COM5"}));
-    EXPECT_EQ(automation::ReadComboSelection(Control(kPortList)), 0);
-    EXPECT_EQ(Text(Control(kInstructions)), kStartInstructions);
-    EXPECT_TRUE(Exists(libraryFile)) << "the library is deployed into the temporary folder";
-
-    Sleep(1300);  // the clock ticks once a second
-    const std::string clock = automation::Narrow(Text(Control(kClock)));
+    ASSERT_TRUE(PressKey(window, VK_RETURN));
+    Sleep(1300);  // time for Enter to act, and for the clock's first tick
+    EXPECT_FALSE(app.WaitForExit(0)) << "Enter does not close the window";
+    EXPECT_TRUE(sim.Frames().empty()) << "Enter does not start a run";
+    const std::string clock = Narrow(Text(kClock));
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-    EXPECT_EQ(sscanf(clock.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s), 6) << clock;
+    EXPECT_EQ(std::sscanf(clock.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s), 6) << clock;
     SYSTEMTIME now;
     GetLocalTime(&now);
-    EXPECT_EQ(y, now.wYear);
+    EXPECT_EQ(y, now.wYear) << clock;
     EXPECT_EQ(clock.find("-0"), std::string::npos) << "no leading zeros: " << clock;
 
     ExitWithEscape();
-    EXPECT_FALSE(Exists(libraryFile)) << "the library file is gone after exit";
+    EXPECT_FALSE(LibraryFileExists()) << "the library file is gone after exit";
 }
 
-TEST_F(WindowTest, AConfigurationEndsWithOkAndReleasesThePort)
-{
-    Start();
-    ASSERT_TRUE(automation::SelectComboRow(Control(kSoftwareList), 33));  // Lectra
-    ASSERT_TRUE(automation::ClickButton(Control(kConfigure)));
-    const std::vector<std::wstring> seen = WatchStatusUntil(L"Status:OK!", 10000);
-    EXPECT_EQ(seen.back(), L"Status:OK!");
-    EXPECT_TRUE(automation::IsEnabled(Control(kConfigure)));
-    const std::vector<FrameRecord> frames = sim.Frames();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].bytes, Bytes({0xDB, 0x01, 0x0E, 0x71, 0x80, 0xDD}));
-    EXPECT_EQ(sim.Holders(), 0);
-    EXPECT_EQ(automation::ShownTextColour(Control(kStatus), automation::TextColour::Dark), automation::TextColour::Dark);
-}
-
-TEST_F(WindowTest, AnErrorIsShownInRedUntilTheNextRun)
+TEST_F(WindowTest, AnErrorIsShownInRedUntilASuccessfulRunShowsOkInBlack)
 {
     sim.Behave("silence");
     Start();
-    ASSERT_TRUE(automation::SelectComboRow(Control(kSoftwareList), 9));  // GeBer
-    ASSERT_TRUE(automation::ClickButton(Control(kConfigure)));
-    Sleep(300);
-    EXPECT_FALSE(automation::IsEnabled(Control(kConfigure))) << "OK is disabled during the run";
-    const std::vector<std::wstring> seen = WatchStatusUntil(L"Status:Error!", 15000);
-    EXPECT_EQ(seen.back(), L"Status:Error!");
-    bool counted = false;
-    for (const std::wstring& s : seen)
-        counted = counted || s.rfind(L"Please wait ", 0) == 0;
-    EXPECT_TRUE(counted) << "the count is shown while the run holds the window";
+    ASSERT_TRUE(SelectComboRow(Control(kSoftwareList), kGeberRow));
+    const Watched failed = Configure(kError, 15000);
+    EXPECT_EQ(failed.statuses.back(), kError);
+    EXPECT_TRUE(failed.okDisabled) << "OK is disabled during the run";
+    EXPECT_TRUE(std::any_of(failed.statuses.begin(), failed.statuses.end(),
+                            [](const std::wstring& s) { return s.rfind(L"Please wait ", 0) == 0; }))
+        << "the count shows while the run holds the window";
+    EXPECT_EQ(ShownTextColour(Control(kStatus), TextColour::Red), TextColour::Red);
+    EXPECT_EQ(Text(kInstructions), Widen(LookUpCatalogue(kGeberRow).instructions));
     EXPECT_EQ(sim.Frames().size(), 5u);
-    EXPECT_EQ(automation::ShownTextColour(Control(kStatus), automation::TextColour::Red), automation::TextColour::Red);
-    const std::wstring instructions = Text(Control(kInstructions));
-    EXPECT_EQ(instructions.rfind(L"Please select: AccuMark\r\n", 0), 0u) << "row 9's text stays";
 
-    sim.Behave("reply");
-    ASSERT_TRUE(automation::ClickButton(Control(kConfigure)));
-    EXPECT_EQ(WatchStatusUntil(L"Status:OK!", 10000).back(), L"Status:OK!");
-    EXPECT_EQ(automation::ShownTextColour(Control(kStatus), automation::TextColour::Dark), automation::TextColour::Dark);
+    sim.Reset();
+    ASSERT_TRUE(SelectComboRow(Control(kSoftwareList), kLectraRow));
+    EXPECT_EQ(Configure(kOk, 10000).statuses.back(), kOk);
+    EXPECT_EQ(ShownTextColour(Control(kStatus), TextColour::Dark), TextColour::Dark);
+    const std::vector<FrameRecord> frames = sim.Frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(Hex(frames[0].bytes.data(), frames[0].bytes.size()), "DB 01 0E 71 80 DD");
+    EXPECT_EQ(sim.Holders(), 0) << "the port is released after the run";
 }
 
-TEST_F(WindowTest, TestOnAFreePortSaysOkAndClosesThePort)
+TEST_F(WindowTest, TestTellsWhetherThePortOpensAndLeavesNoPortHeld)
 {
+    ListPorts({"COM3", "COM" + std::to_string(kMissingPort)});
     Start();
-    ASSERT_TRUE(automation::ClickButton(Control(kTest)));
-    const Box box = TakeMessageBox();
-    EXPECT_EQ(box.caption, L"Information");
-    EXPECT_EQ(box.text, L"OK");
+    ASSERT_TRUE(ClickButton(Control(kTest)));
+    EXPECT_EQ(TakeMessageBox(), L"Information|OK");
     EXPECT_EQ(sim.Holders(), 0) << "the port is closed after the test";
     EXPECT_TRUE(sim.Frames().empty()) << "a test exchanges no data";
-}
 
-TEST_F(WindowTest, TestOnAPortThatCannotBeOpenedShowsTheFailure)
-{
-    ports.Clear();
-    ports.SetString("\\Device\\Serial8", "COM9");  // listed, but no such device
-    Start();
-    ASSERT_TRUE(automation::ClickButton(Control(kTest)));
-    const Box box = TakeMessageBox();
-    EXPECT_EQ(box.caption, L"quillane VR7");
-    EXPECT_EQ(box.text, L"Failed to open serial port! Please check the serial port is already open");
+    const std::optional<unsigned> handles = CountHandles(app.Id());
+    ASSERT_TRUE(SelectComboRow(Control(kPortList), 1));
+    ASSERT_TRUE(ClickButton(Control(kTest)));
+    EXPECT_EQ(TakeMessageBox(),
+              L"quillane VR7|Failed to open serial port! Please check the serial port is already open");
+    EXPECT_EQ(CountHandles(app.Id()), handles) << "the device that failed the test is not kept open";
 }
 
 TEST_F(WindowTest, WithoutPortsTheButtonsSaySoAndTestFindsAPortAddedLater)
 {
-    ports.Clear();
+    ListPorts({});
     Start();
-    EXPECT_EQ(automation::ReadComboRows(Control(kPortList)), std::vector<std::wstring>{});
-    ASSERT_TRUE(automation::ClickButton(Control(kConfigure)));
-    EXPECT_EQ(TakeMessageBox().text, L"Please select the communication port!");
-    ASSERT_TRUE(automation::ClickButton(Control(kTest)));
-    EXPECT_EQ(TakeMessageBox().text, L"Serial port not exists!");
+    EXPECT_EQ(Rows(kPortList), std::vector<std::wstring>{});
+    ASSERT_TRUE(ClickButton(Control(kConfigure)));
+    EXPECT_EQ(TakeMessageBox(), L"quillane VR7|Please select the communication port!");
+    ASSERT_TRUE(ClickButton(Control(kTest)));
+    EXPECT_EQ(TakeMessageBox(), L"quillane VR7|Serial port not exists!");
 
-    ports.SetString("\\Device\\Serial2", "COM3");
-    ASSERT_TRUE(automation::ClickButton(Control(kTest)));
-    EXPECT_EQ(automation::WaitForMessageBox(app.Id(), 1000, window), nullptr) << "the list is filled, no test yet";
-    EXPECT_EQ(automation::ReadComboRows(Control(kPortList)), std::vector<std::wstring>{L"COM3"});
-    EXPECT_EQ(automation::ReadComboSelection(Control(kPortList)), 0);
+    ListPorts({"COM3"});
+    ASSERT_TRUE(ClickButton(Control(kTest)));
+    EXPECT_EQ(TakeMessageBox(1000), L"<none>") << "the list is filled, no test yet";
+    EXPECT_EQ(Rows(kPortList), std::vector<std::wstring>{L"COM3"});
+    EXPECT_EQ(ReadComboSelection(Control(kPortList)), 0);
 }
 
 TEST_F(WindowTest, TheSystemMenuOpensTheAboutBox)
 {
     Start();
-    ASSERT_TRUE(automation::PostSysCommand(window, 0x0010));
-    HWND about = automation::WaitForDialog(L"\x5173\x4E8E quillane VR7", 5000, app.Id());  // 关于
+    ASSERT_TRUE(PostSysCommand(window, 0x0010));
+    HWND about = WaitForDialog(L"\x5173\x4E8E quillane VR7", 5000, app.Id());  // 关于
     ASSERT_NE(about, nullptr);
-    HWND ok = automation::FindControl(about, IDOK);
-    ASSERT_NE(ok, nullptr);
-    EXPECT_EQ(Text(ok), L"\x786E\x5B9A");  // 确定
-    ASSERT_TRUE(automation::ClickButton(ok));
+    HWND ok = FindControl(about, IDOK);
+    EXPECT_EQ(ReadText(ok), L"\x786E\x5B9A");  // 确定
+    ASSERT_TRUE(ClickButton(ok));
     for (int i = 0; i < 100 && IsWindow(about); ++i)
         Sleep(20);
     EXPECT_FALSE(IsWindow(about));
-}
-
-TEST_F(WindowTest, EnterDoesNothingAndEscapeClosesTheProgram)
-{
-    Start();
-    ASSERT_TRUE(automation::PressKey(window, VK_RETURN));
-    Sleep(700);
-    EXPECT_FALSE(app.WaitForExit(0)) << "Enter does not close the window";
-    EXPECT_TRUE(sim.Frames().empty()) << "Enter does not start a run";
-    EXPECT_EQ(Text(Control(kStatus)), L"");
-    ExitWithEscape();
-    EXPECT_FALSE(Exists(libraryFile));
-}
-
-TEST_F(WindowTest, AFailedDeploymentIsToldAndDisablesTestAndOk)
-{
-    CreateDirectoryW(libraryFile.c_str(), nullptr);  // the library file cannot be written
-    Start();
-    const Box box = TakeMessageBox();
-    EXPECT_EQ(box.caption, L"quillane VR7");
-    EXPECT_EQ(box.text.rfind(L"The serial port library could not be prepared", 0), 0u) << automation::Narrow(box.text);
-    EXPECT_FALSE(automation::IsEnabled(Control(kTest)));
-    EXPECT_FALSE(automation::IsEnabled(Control(kConfigure)));
-    EXPECT_EQ(automation::ReadComboRows(Control(kSoftwareList)).value_or(std::vector<std::wstring>{}).size(), 50u);
-    EXPECT_EQ(Text(Control(kInstructions)), L"");
-    ExitWithEscape();
-    RemoveDirectoryW(libraryFile.c_str());
-}
-
-
-TEST_F(WindowTest, ALibraryFileHeldByAnotherProgramIsToldNotOverwritten)
-{
-    // As on Windows when another copy has the file loaded: it cannot be written.
-    HANDLE held = CreateFileW(libraryFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    Start();
-    const Box box = TakeMessageBox();
-    EXPECT_NE(box.text.find(L"could not be written"), std::wstring::npos) << automation::Narrow(box.text);
-    EXPECT_FALSE(automation::IsEnabled(Control(kTest)));
-    EXPECT_FALSE(automation::IsEnabled(Control(kConfigure)));
-    ExitWithEscape();
-    CloseHandle(held);
 }
 
 TEST_F(WindowTest, TwoCopiesAtOnceBothWorkAndClosingOneLeavesTheOther)
@@ -290,69 +234,130 @@ TEST_F(WindowTest, TwoCopiesAtOnceBothWorkAndClosingOneLeavesTheOther)
     ASSERT_NE(window, firstWindow);
 
     // The second copy either works (it configures COM5) or tells why it cannot: on
-    // Windows, and here, the library file the first copy has loaded cannot be rewritten.
-    HWND box = automation::WaitForMessageBox(app.Id(), 2000, window);
-    if (box != nullptr) {
-        const std::wstring text = automation::MessageBoxText(box);
-        EXPECT_NE(text.find(L"could not be written"), std::wstring::npos) << automation::Narrow(text);
-        EXPECT_FALSE(automation::IsEnabled(Control(kConfigure)));
-        automation::PressOk(box);
+    // Windows the library file the first copy has loaded cannot be rewritten.
+    const std::wstring box = TakeMessageBox(2000);
+    if (box != L"<none>") {
+        EXPECT_EQ(box.rfind(kNotPrepared, 0), 0u) << Narrow(box);
+        EXPECT_FALSE(IsEnabled(Control(kConfigure)));
     } else {
         Simulator other(kSimPort);
         other.Reset();
-        ASSERT_TRUE(automation::SelectComboRow(Control(kPortList), 1));
-        ASSERT_TRUE(automation::ClickButton(Control(kConfigure)));
-        EXPECT_EQ(WatchStatusUntil(L"Status:OK!", 10000).back(), L"Status:OK!");
+        ASSERT_TRUE(SelectComboRow(Control(kPortList), 1));
+        EXPECT_EQ(Configure(kOk, 10000).statuses.back(), kOk);
     }
     ExitWithEscape();
 
     std::swap(app, first);
     window = firstWindow;
-    ASSERT_TRUE(automation::ClickButton(Control(kConfigure)));
-    EXPECT_EQ(WatchStatusUntil(L"Status:OK!", 10000).back(), L"Status:OK!") << "the first copy still works";
-    EXPECT_TRUE(Exists(libraryFile)) << "the first copy still has it loaded";
+    EXPECT_EQ(Configure(kOk, 10000).statuses.back(), kOk) << "the first copy still works";
+    EXPECT_TRUE(LibraryFileExists()) << "the first copy still has it loaded";
     ExitWithEscape();
-    EXPECT_FALSE(Exists(libraryFile)) << "the last copy to close deletes it";
+    EXPECT_FALSE(LibraryFileExists()) << "the last copy to close deletes it";
 }
 
-TEST_F(WindowTest, DeploysIntoATemporaryFolderTheAnsiCodePageCannotSpell)
-{
-    UseTempFolder("\xE6\x95\xB0\xE5\xAD\x97\xE5\x8C\x96\xE4\xBB\xAA");  // 数字化仪
-    Start();
-    EXPECT_EQ(automation::WaitForMessageBox(app.Id(), 1000, window), nullptr);
-    EXPECT_TRUE(Exists(libraryFile));
-    EXPECT_EQ(automation::ReadComboRows(Control(kPortList)), (std::vector<std::wstring>{L"COM3", L"COM5"}));
-    ExitWithEscape();
-    EXPECT_FALSE(Exists(libraryFile));
-}
+const struct TempFolderCase {
+    const char* name;
+    const char* folder;     // below the run's folder, UTF-8; or
+    size_t pathLength;      // a folder path of this many characters
+    bool heldFile;          // another program holds vx.dll open
+    const wchar_t* reason;  // why deployment fails; null: it works; "": either
+} kTempFolders[] = {
+    {"ANameTheAnsiCodePageCannotSpell", "\xE6\x95\xB0\xE5\xAD\x97\xE5\x8C\x96\xE4\xBB\xAA", 0, false, nullptr},
+    {"ALibraryFileHeldByAnotherProgram", "window-held", 0, true, L"could not be written"},
+    {"APathTooLongForTheProgramsBuffer", nullptr, 300, false, L"too long"},
+    // Fits the buffer with its backslash; the library's path is then over 260 characters:
+    // it deploys (as Wine allows) or is refused with the message, never overflows.
+    {"APathAtTheLengthLimit", nullptr, 257, false, L""},
+};
 
-TEST_F(WindowTest, TemporaryFolderPathsAtTheLengthLimitDeployOrFailCleanly)
+class TempFolderTest : public WindowTest, public ::testing::WithParamInterface<TempFolderCase> {};
+
+TEST_P(TempFolderTest, TheLibraryIsDeployedOrTheFailureIsToldAndTestAndOkAreDisabled)
 {
-    // 257 characters: the folder fits the program's buffer with its backslash, the
-    // library's path is then longer than 260 characters: it deploys (as Wine allows) or is
-    // refused with the message, never overflows. 300 characters do not fit: refused.
-    for (size_t length : {257u, 300u}) {
+    const TempFolderCase& c = GetParam();
+    if (c.folder != nullptr) {
+        UseTempFolder(c.folder);
+    } else {
         std::wstring folder = Widen(WindowsPathFromEnv("QUILLANE_RUN_DIR")) + L"\\";
-        folder += std::wstring(length - folder.size(), L'p');
-        if (length < 260)
-            CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr);
+        folder += std::wstring(c.pathLength - folder.size(), L'p');
+        CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr);
         SetEnvironmentVariableW(L"TMP", folder.c_str());
         SetEnvironmentVariableW(L"TEMP", folder.c_str());
-        Start();
-        HWND box = automation::WaitForMessageBox(app.Id(), 2000, window);
-        if (box != nullptr) {
-            const std::wstring text = automation::MessageBoxText(box);
-            EXPECT_EQ(text.rfind(L"The serial port library could not be prepared", 0), 0u)
-                << "length " << length << ": " << automation::Narrow(text);
-            EXPECT_FALSE(automation::IsEnabled(Control(kConfigure)));
-            automation::PressOk(box);
-        } else {
-            EXPECT_LT(length, 260u) << "a folder path that does not fit must be refused";
-            EXPECT_EQ(automation::ReadComboRows(Control(kPortList)).value_or(std::vector<std::wstring>{}).size(), 2u);
-            printf("a temporary folder of %zu characters: deployed\n", length);
-        }
+        SetLibraryFolder(folder);
+    }
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (c.heldFile) {  // as on Windows when another copy has it loaded
+        held = CreateFileW(libraryFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    }
+    Start();
+    const std::wstring box = TakeMessageBox(2000);
+    if (c.reason == nullptr || (*c.reason == L'\0' && box == L"<none>")) {
+        EXPECT_EQ(box, L"<none>");
+        EXPECT_EQ(Rows(kPortList), (std::vector<std::wstring>{L"COM3", L"COM5"}));
+        EXPECT_TRUE(LibraryFileExists());
+        ExitWithEscape();
+        EXPECT_FALSE(LibraryFileExists()) << "the library file is gone after exit";
+    } else {
+        EXPECT_EQ(box.rfind(kNotPrepared, 0), 0u) << Narrow(box);
+        EXPECT_NE(box.find(c.reason), std::wstring::npos) << Narrow(box);
+        EXPECT_FALSE(IsEnabled(Control(kTest)));
+        EXPECT_FALSE(IsEnabled(Control(kConfigure)));
+        EXPECT_EQ(Rows(kSoftwareList).size(), 50u) << "the software list is filled all the same";
+        EXPECT_EQ(Text(kInstructions), L"");
         ExitWithEscape();
     }
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+}
+
+INSTANTIATE_TEST_SUITE_P(TempFolders, TempFolderTest, ::testing::ValuesIn(kTempFolders),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The program over many runs: ten without a reply (fifty stopped waiters), then two
+// hundred successful ones, with its handles, threads and memory watched.
+class EnduranceTest : public WindowTest {
+protected:
+    struct Usage {
+        unsigned handles, threads;
+        SIZE_T memory;
+    };
+    Usage Measure(const char* when)
+    {
+        PROCESS_MEMORY_COUNTERS_EX memory = {};
+        memory.cb = sizeof memory;
+        K32GetProcessMemoryInfo(app.Handle(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+        // Committed private memory: Wine reports PrivateUsage as 0.
+        const Usage u{CountHandles(app.Id()).value_or(0), CountThreads(app.Id()).value_or(0), memory.PagefileUsage};
+        std::printf("%-28s handles %4u  threads %2u  private memory %6zu KiB\n", when, u.handles, u.threads,
+                    u.memory / 1024);
+        return u;
+    }
+};
+
+TEST_F(EnduranceTest, HandlesThreadsAndMemoryStayFlatOverManyRuns)
+{
+    sim.Behave("silence");
+    Start();
+    ASSERT_EQ(Configure(kError, 15000).statuses.back(), kError);
+    const Usage first = Measure("after 1 run without a reply");
+    for (int i = 1; i < 10; ++i)
+        ASSERT_EQ(Configure(kError, 15000).statuses.back(), kError) << "run " << i;
+    const Usage ten = Measure("after 10 runs without reply");
+    EXPECT_EQ(sim.Frames().size(), 50u);
+
+    sim.Reset();
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(Configure(kOk, 5000).statuses.back(), kOk) << "successful run " << i;
+    EXPECT_EQ(sim.Replies(), 200);
+    const Usage all = Measure("after 200 successful runs");
+
+    EXPECT_GT(first.handles, 0u) << "the counts work";
+    EXPECT_GT(first.memory, 0u);
+    EXPECT_LE(ten.handles, first.handles + 2);
+    EXPECT_LE(all.handles, first.handles + 2);
+    EXPECT_LE(all.threads, first.threads);
+    EXPECT_LT(all.memory, first.memory + 1024 * 1024);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Driving another process's dialogs from outside, for the window tests and for winauto:
-// find windows, read and set controls, post clicks and keys, handle message boxes, take
-// screenshots for colour checks, and count a process's handles and threads.
+// find windows and read them (Windows.cpp), post clicks, keys and selections (Input.cpp),
+// take screenshots for colour checks (Screenshot.cpp), start processes and count their
+// handles and threads (Process.cpp).
 //
 // Messages that need an answer are sent with a time limit (SendMessageTimeoutW);
 // actions are posted, so that they never wait for a program whose user-interface thread
@@ -24,6 +25,9 @@ constexpr DWORD kMessageTimeoutMs = 2000;  // default bound of a sent message
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);  // to UTF-8
 
+// SendMessageTimeoutW; empty when the window did not answer within timeoutMs.
+std::optional<LRESULT> SendWithin(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD timeoutMs);
+
 // A process started by Start. Owns the process handle; the process itself runs on
 // when the object goes (see Terminate).
 class Process {
@@ -42,7 +46,6 @@ public:
     DWORD Id() const { return m_id; }
     HANDLE Handle() const { return m_handle; }
     bool WaitForExit(DWORD timeoutMs) const;  // true when it has ended
-    std::optional<DWORD> ExitCode() const;    // empty while it runs
     void Terminate();                         // if it still runs; waits up to 5 s for the end
     void Close();
 
@@ -102,7 +105,6 @@ class Screenshot {
 public:
     // Captures the screen area of a window; empty when the capture failed.
     static std::optional<Screenshot> OfWindow(HWND window);
-    static std::optional<Screenshot> OfScreenArea(const RECT& area);
 
     int Width() const { return m_width; }
     int Height() const { return m_height; }

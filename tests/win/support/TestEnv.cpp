@@ -4,39 +4,41 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <type_traits>
+#include <utility>
 
 namespace {
 
 constexpr char kSerialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-constexpr DWORD kReplyTimeoutMs = 5000;
+constexpr DWORD kReplyTimeoutMs = 5000;  // of the simulator's control connection
 
-template <class T>
-void Bind(HMODULE module, const char* name, T& entry)
+// The line setting in a line of the simulator's answer: "... baud=9600 parity=N stop=1 ...".
+LineRecord ParseLine(const std::string& text)
 {
-    entry = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-    EXPECT_NE(entry, nullptr) << "export " << name;
-}
-
-void StartWinsock()
-{
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    ASSERT_TRUE(started);
+    auto field = [&](const std::string& key) {
+        const size_t at = text.find(" " + key + "=");
+        const size_t begin = at == std::string::npos ? text.size() : at + key.size() + 2;
+        return text.substr(begin, text.find(' ', begin) - begin);
+    };
+    LineRecord line;
+    line.baud = std::atoi(field("baud").c_str());
+    line.parity = field("parity").append("?")[0];
+    line.stopBits = std::atoi(field("stop").c_str());
+    line.ixon = field("ixon") == "1";
+    line.ixoff = field("ixoff") == "1";
+    return line;
 }
 
 HKEY OpenSerialComm(REGSAM access)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, nullptr, REG_OPTION_VOLATILE, access, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return nullptr;
-    return key;
+    const LONG error =
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, nullptr, REG_OPTION_VOLATILE, access, nullptr, &key, nullptr);
+    return error == ERROR_SUCCESS ? key : nullptr;
 }
 
 }  // namespace
@@ -49,9 +51,7 @@ std::string WindowsPathFromEnv(const char* variable)
         return std::string();
     }
     std::string path = std::string("Z:") + value;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
 }
 
@@ -72,17 +72,21 @@ LinkportApi LoadLinkport()
     LinkportApi api = {};
     const std::string path = WindowsPathFromEnv("QUILLANE_LINKPORT");
     api.module = LoadLibraryA(path.c_str());
-    if (api.module == nullptr) {
-        ADD_FAILURE() << "cannot load " << path << ", error " << GetLastError();
-        return api;
+    EXPECT_NE(api.module, nullptr) << "cannot load " << path << ", error " << GetLastError();
+    auto bind = [&](const char* name, auto& entry) {
+        entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(
+            reinterpret_cast<void*>(GetProcAddress(api.module, name)));
+        EXPECT_NE(entry, nullptr) << "export " << name;
+    };
+    if (api.module != nullptr) {
+        bind("TestPort", api.TestPort);
+        bind("OpenPort", api.OpenPort);
+        bind("ClosePort", api.ClosePort);
+        bind("senddata", api.senddata);
+        bind("ListSerialComm", api.ListSerialComm);
+        bind("recvdata", api.recvdata);
+        bind("WaitRecvdata", api.WaitRecvdata);
     }
-    Bind(api.module, "TestPort", api.TestPort);
-    Bind(api.module, "OpenPort", api.OpenPort);
-    Bind(api.module, "ClosePort", api.ClosePort);
-    Bind(api.module, "senddata", api.senddata);
-    Bind(api.module, "ListSerialComm", api.ListSerialComm);
-    Bind(api.module, "recvdata", api.recvdata);
-    Bind(api.module, "WaitRecvdata", api.WaitRecvdata);
     return api;
 }
 
@@ -94,12 +98,14 @@ const LinkportApi& Linkport()
 
 Simulator::Simulator(unsigned comPort) : m_socket(INVALID_SOCKET)
 {
-    StartWinsock();
+    static const bool winsock = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
     const std::string portFile = WindowsPathFromEnv("QUILLANE_RUN_DIR") + "\\sim-com" + std::to_string(comPort) + ".port";
-    std::ifstream in(portFile);
     int tcpPort = 0;
-    in >> tcpPort;
-    if (tcpPort <= 0) {
+    std::ifstream(portFile) >> tcpPort;
+    if (!winsock || tcpPort <= 0) {
         ADD_FAILURE() << "no simulator control port in " << portFile;
         return;
     }
@@ -124,36 +130,32 @@ Simulator::~Simulator()
         closesocket(static_cast<SOCKET>(m_socket));
 }
 
-std::string Simulator::ReadLine()
-{
-    for (;;) {
-        const size_t end = m_pending.find('\n');
-        if (end != std::string::npos) {
-            std::string line = m_pending.substr(0, end);
-            m_pending.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            return line;
-        }
-        char chunk[512];
-        const int n = recv(static_cast<SOCKET>(m_socket), chunk, sizeof chunk, 0);
-        if (n <= 0)
-            return "ERR connection lost";
-        m_pending.append(chunk, static_cast<size_t>(n));
-    }
-}
-
+// Sends one command and reads its answer: data lines, then "OK" or "ERR ...".
 std::vector<std::string> Simulator::Command(const std::string& line)
 {
     std::vector<std::string> data;
-    if (m_socket == INVALID_SOCKET) {
+    const std::string text = line + "\n";
+    if (m_socket == INVALID_SOCKET ||
+        send(static_cast<SOCKET>(m_socket), text.data(), static_cast<int>(text.size()), 0) <= 0) {
         ADD_FAILURE() << "no simulator connection for: " << line;
         return data;
     }
-    const std::string text = line + "\n";
-    send(static_cast<SOCKET>(m_socket), text.data(), static_cast<int>(text.size()), 0);
     for (;;) {
-        std::string reply = ReadLine();
+        const size_t end = m_pending.find('\n');
+        if (end == std::string::npos) {
+            char chunk[512];
+            const int n = recv(static_cast<SOCKET>(m_socket), chunk, sizeof chunk, 0);
+            if (n <= 0) {
+                ADD_FAILURE() << "simulator command '" << line << "': connection lost or no answer";
+                return data;
+            }
+            m_pending.append(chunk, static_cast<size_t>(n));
+            continue;
+        }
+        std::string reply = m_pending.substr(0, end);
+        m_pending.erase(0, end + 1);
+        if (!reply.empty() && reply.back() == '\r')
+            reply.pop_back();
         if (reply == "OK")
             return data;
         if (reply.compare(0, 3, "ERR") == 0) {
@@ -169,91 +171,37 @@ void Simulator::Send(const std::vector<unsigned char>& bytes)
     Command("send " + Hex(bytes.data(), bytes.size()));
 }
 
-namespace {
-
-std::vector<unsigned char> ParseHex(std::istringstream& in)
-{
-    std::vector<unsigned char> bytes;
-    std::string token;
-    while (in >> token && token.find('=') == std::string::npos)
-        bytes.push_back(static_cast<unsigned char>(std::strtoul(token.c_str(), nullptr, 16)));
-    in.clear();
-    return bytes;
-}
-
-std::string Field(const std::string& line, const std::string& key)
-{
-    const size_t at = line.find(" " + key + "=");
-    if (at == std::string::npos)
-        return std::string();
-    const size_t begin = at + key.size() + 2;
-    return line.substr(begin, line.find(' ', begin) - begin);
-}
-
-}  // namespace
-
 std::vector<FrameRecord> Simulator::Frames()
 {
     std::vector<FrameRecord> frames;
-    for (const std::string& line : Command("frames")) {
-        const size_t firstSetting = line.find(" baud=");
-        std::istringstream in(line.substr(0, firstSetting));
-        std::string word;
-        in >> word;  // "frame"
+    for (const std::string& line : Command("frames")) {  // "frame DB 01 ... baud=9600 parity=N stop=1"
         FrameRecord frame;
-        frame.bytes = ParseHex(in);
-        frame.baud = std::atoi(Field(line, "baud").c_str());
-        frame.parity = Field(line, "parity").empty() ? '?' : Field(line, "parity")[0];
-        frame.stopBits = std::atoi(Field(line, "stop").c_str());
+        static_cast<LineRecord&>(frame) = ParseLine(line);
+        std::istringstream in(line.substr(0, line.find(" baud=")));
+        std::string word;
+        for (in >> word; in >> word;)
+            frame.bytes.push_back(static_cast<unsigned char>(std::strtoul(word.c_str(), nullptr, 16)));
         frames.push_back(frame);
     }
     return frames;
 }
 
-std::vector<unsigned char> Simulator::Received()
-{
-    const std::vector<std::string> lines = Command("rx");
-    if (lines.empty())
-        return {};
-    std::istringstream in(lines[0]);
-    std::string word;
-    in >> word;  // "rx"
-    return ParseHex(in);
-}
-
 LineRecord Simulator::Line()
 {
-    LineRecord line;
     const std::vector<std::string> lines = Command("line");
-    if (lines.empty())
-        return line;
-    const std::string& text = lines[0];
-    line.baud = std::atoi(Field(text, "baud").c_str());
-    line.parity = Field(text, "parity").empty() ? '?' : Field(text, "parity")[0];
-    line.stopBits = std::atoi(Field(text, "stop").c_str());
-    line.ixon = Field(text, "ixon") == "1";
-    line.ixoff = Field(text, "ixoff") == "1";
-    return line;
+    return ParseLine(lines.empty() ? std::string() : lines[0]);
 }
 
-int Simulator::Holders()
+int Simulator::Count(const std::string& command)
 {
-    const std::vector<std::string> lines = Command("holders");
-    return lines.empty() ? -1 : std::atoi(lines[0].c_str() + std::string("holders ").size());
-}
-
-int Simulator::Replies()
-{
-    const std::vector<std::string> lines = Command("replies");
-    return lines.empty() ? -1 : std::atoi(lines[0].c_str() + std::string("replies ").size());
+    const std::vector<std::string> lines = Command(command);
+    return lines.empty() ? -1 : std::atoi(lines[0].c_str() + command.size() + 1);
 }
 
 SerialCommOverride::SerialCommOverride()
 {
     HKEY key = OpenSerialComm(KEY_QUERY_VALUE);
-    if (key == nullptr)
-        return;
-    for (DWORD index = 0;; ++index) {
+    for (DWORD index = 0; key != nullptr; ++index) {
         char name[260];
         DWORD nameLength = sizeof name;
         BYTE data[512];
@@ -277,14 +225,11 @@ void SerialCommOverride::Clear()
 {
     HKEY key = OpenSerialComm(KEY_QUERY_VALUE | KEY_SET_VALUE);
     ASSERT_NE(key, nullptr);
-    for (;;) {
-        char name[260];
-        DWORD nameLength = sizeof name;
-        if (RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        if (RegDeleteValueA(key, name) != ERROR_SUCCESS)
-            break;
-    }
+    char name[260];
+    DWORD nameLength = sizeof name;
+    while (RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           RegDeleteValueA(key, name) == ERROR_SUCCESS)
+        nameLength = sizeof name;
     RegCloseKey(key);
 }
 
@@ -306,6 +251,17 @@ void SerialCommOverride::RemoveKey()
 {
     Clear();
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSerialCommKey), ERROR_SUCCESS);
+}
+
+TestThread::TestThread(std::function<void()> fn) : m_fn(new std::function<void()>(std::move(fn)))
+{
+    m_thread = CreateThread(nullptr, 0, &TestThread::Run, m_fn, 0, nullptr);
+}
+
+DWORD WINAPI TestThread::Run(LPVOID fn)
+{
+    (*static_cast<std::function<void()>*>(fn))();
+    return 0;
 }
 
 TestThread::~TestThread()
@@ -332,35 +288,24 @@ namespace {
 // the next CreateThread hangs. Both were seen in this test rig. The places are found
 // before any thread is suspended: looking them up takes the loader lock, which a
 // suspended thread may hold.
-class SafePoints {
-public:
-    SafePoints()
-    {
-        for (HMODULE module : {GetModuleHandleA(nullptr), GetModuleHandleA("linkport.dll")}) {
-            if (module == nullptr)
-                continue;
-            const auto base = reinterpret_cast<ULONG_PTR>(module);
-            const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
-            const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + static_cast<ULONG_PTR>(dos->e_lfanew));
-            m_ranges.push_back({base, base + nt->OptionalHeader.SizeOfImage});
-        }
-        for (const char* wait : {"NtWaitForSingleObject", "NtWaitForMultipleObjects", "NtDelayExecution"}) {
-            const auto stub = reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleA("ntdll.dll"), wait));
-            if (stub != 0)
-                m_ranges.push_back({stub + 1, stub + 32});
-        }
+std::vector<std::pair<ULONG_PTR, ULONG_PTR>> SafePoints()
+{
+    std::vector<std::pair<ULONG_PTR, ULONG_PTR>> ranges;
+    for (HMODULE module : {GetModuleHandleA(nullptr), GetModuleHandleA("linkport.dll")}) {
+        if (module == nullptr)
+            continue;
+        const auto base = reinterpret_cast<ULONG_PTR>(module);
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + static_cast<ULONG_PTR>(dos->e_lfanew));
+        ranges.push_back({base, base + nt->OptionalHeader.SizeOfImage});
     }
-    bool Contain(ULONG_PTR ip) const
-    {
-        for (const auto& range : m_ranges)
-            if (ip >= range.first && ip < range.second)
-                return true;
-        return false;
+    for (const char* wait : {"NtWaitForSingleObject", "NtWaitForMultipleObjects", "NtDelayExecution"}) {
+        const auto stub = reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleA("ntdll.dll"), wait));
+        if (stub != 0)
+            ranges.push_back({stub + 1, stub + 32});
     }
-
-private:
-    std::vector<std::pair<ULONG_PTR, ULONG_PTR>> m_ranges;
-};
+    return ranges;
+}
 
 }  // namespace
 
@@ -368,7 +313,7 @@ private:
 // nearly all its time in waits), then terminates it there.
 bool TestThread::Terminate()
 {
-    const SafePoints safe;
+    const std::vector<std::pair<ULONG_PTR, ULONG_PTR>> safe = SafePoints();
     for (int attempt = 0; attempt < 1000; ++attempt) {
         CONTEXT context = {};
         context.ContextFlags = CONTEXT_CONTROL;
@@ -383,23 +328,18 @@ bool TestThread::Terminate()
 #else
         const ULONG_PTR ip = context.Eip;
 #endif
-        if (safe.Contain(ip))
-            return TerminateThread(m_thread, 0) != FALSE;
+        for (const auto& range : safe)
+            if (ip >= range.first && ip < range.second)
+                return TerminateThread(m_thread, 0) != FALSE;
         ResumeThread(m_thread);
         Sleep(1);
     }
     return false;
 }
 
-DWORD WINAPI TestThread::Run(LPVOID p)
-{
-    static_cast<Base*>(p)->Call();
-    return 0;
-}
-
 double NowMs()
 {
-    static LARGE_INTEGER frequency = [] {
+    static const LARGE_INTEGER frequency = [] {
         LARGE_INTEGER f;
         QueryPerformanceFrequency(&f);
         return f;
@@ -411,8 +351,5 @@ double NowMs()
 
 std::vector<unsigned char> Bytes(std::initializer_list<int> values)
 {
-    std::vector<unsigned char> bytes;
-    for (int v : values)
-        bytes.push_back(static_cast<unsigned char>(v));
-    return bytes;
+    return std::vector<unsigned char>(values.begin(), values.end());
 }

@@ -6,8 +6,8 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "Frame.h"
@@ -31,8 +31,8 @@ struct LinkportApi {
     decltype(&::recvdata) recvdata;
     decltype(&::WaitRecvdata) WaitRecvdata;
 };
-LinkportApi LoadLinkport();      // a fresh load; fails the test when an export is missing
-const LinkportApi& Linkport();   // loaded once per process
+LinkportApi LoadLinkport();     // a fresh load; fails the test when an export is missing
+const LinkportApi& Linkport();  // loaded once per process
 
 // Virtual ports of the test run (see fixture.sh).
 constexpr unsigned kSimPort = 5;        // a simulated digitizer
@@ -42,22 +42,19 @@ constexpr unsigned kHighPort = 17;      // simulated, number above 16
 constexpr unsigned kMissingPort = 7;    // defined, device missing
 constexpr unsigned kUndefinedPort = 9;  // not defined at all
 
-struct FrameRecord {
-    std::vector<unsigned char> bytes;
-    int baud = 0;
-    char parity = '?';
-    int stopBits = 0;
-};
-
+// The line setting in force at the simulator, as its pty's terminal settings tell it.
 struct LineRecord {
     int baud = 0;
     char parity = '?';
     int stopBits = 0;
-    bool ixon = false;
-    bool ixoff = false;
+    bool ixon = false, ixoff = false;
+};
+// A frame that reached the simulator, with the line setting it came in.
+struct FrameRecord : LineRecord {
+    std::vector<unsigned char> bytes;
 };
 
-// Control connection to the simulator behind COMn.
+// Control connection to the simulator behind COMn; a failed command fails the test.
 class Simulator {
 public:
     explicit Simulator(unsigned comPort);
@@ -65,19 +62,17 @@ public:
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
-    // Sends one command; returns its data lines. A failed command fails the test.
-    std::vector<std::string> Command(const std::string& line);
+    std::vector<std::string> Command(const std::string& line);  // returns its data lines
     void Reset() { Command("reset"); }
     void Behave(const std::string& behaviour) { Command("behave " + behaviour); }
     void Send(const std::vector<unsigned char>& bytes);
     std::vector<FrameRecord> Frames();
-    std::vector<unsigned char> Received();
     LineRecord Line();
-    int Holders();  // other processes holding the port's device open
-    int Replies();
+    int Holders() { return Count("holders"); }  // other processes holding the port's device open
+    int Replies() { return Count("replies"); }
 
 private:
-    std::string ReadLine();
+    int Count(const std::string& command);  // the number after the command's word
     unsigned long long m_socket;
     std::string m_pending;
 };
@@ -108,11 +103,7 @@ private:
 // Runs fn on a thread of its own; Join waits at most timeoutMs and tells whether it ended.
 class TestThread {
 public:
-    template <class F>
-    explicit TestThread(F fn) : m_fn(new Holder<F>(std::move(fn)))
-    {
-        m_thread = CreateThread(nullptr, 0, &TestThread::Run, m_fn, 0, nullptr);
-    }
+    explicit TestThread(std::function<void()> fn);
     ~TestThread();
     TestThread(const TestThread&) = delete;
     TestThread& operator=(const TestThread&) = delete;
@@ -124,18 +115,8 @@ public:
     bool Terminate();
 
 private:
-    struct Base {
-        virtual ~Base() = default;
-        virtual void Call() = 0;
-    };
-    template <class F>
-    struct Holder : Base {
-        explicit Holder(F f) : fn(std::move(f)) {}
-        void Call() override { fn(); }
-        F fn;
-    };
-    static DWORD WINAPI Run(LPVOID p);
-    Base* m_fn;
+    static DWORD WINAPI Run(LPVOID fn);
+    std::function<void()>* m_fn;  // freed once the thread has ended
     HANDLE m_thread;
 };
 
