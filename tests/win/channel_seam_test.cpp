@@ -180,8 +180,9 @@ TEST_F(ChannelTest, ReleasingTheDeviceDropsDtrAndRtsAndClosesItOnceAlsoAfterAFai
             EXPECT_EQ(Configure(local), configured);
             EXPECT_EQ(local.Write(kFrame, 6), configured) << "a write on a port not configured";
             g_fake.written.clear();
-            if (!row.destroy)
+            if (!row.destroy) {
                 EXPECT_TRUE(local.Close() == 1 && local.Close() == 1);
+            }
         }
         EXPECT_EQ(g_fake.closes, 1);
         ASSERT_EQ(g_fake.written.size(), 1u);
@@ -236,8 +237,9 @@ TEST_F(ChannelTest, CloseEndsAndCollectsAWaitBeforeItReleasesTheDevicePromptly)
             for (int waited = 0; !g_waitPending && waited < 1000; waited += 5)
                 Sleep(5);
             ASSERT_TRUE(g_waitPending);
-            if (row.terminated)
+            if (row.terminated) {
                 ASSERT_TRUE(waiter.Terminate());
+            }
             const double start = NowMs();
             EXPECT_EQ(channel.Close(), 1);
             EXPECT_LT(NowMs() - start, 500.0) << "not reclaimed as soon as the thread was gone";

@@ -154,8 +154,9 @@ TEST_F(StopTest, ClosePortFromAnotherThreadEndsABlockedWaitPromptly500Times)
     Usage warm = {};
     unsigned seed = 12345;
     for (int i = 0; i < kTimes; ++i) {
-        if (i > 0)
+        if (i > 0) {
             ASSERT_EQ(lib.OpenPort(kSimPort, 9600, 'N', 8, 1), 1) << "repetition " << i;
+        }
         {
             const std::unique_ptr<TestThread> caller = StartCaller(Where::InWaitRecvdata);
             seed = seed * 1103515245u + 12345u;
@@ -194,8 +195,9 @@ TEST_F(StopTest, AfterATerminatedCallerTheNextCallGetsTheLibraryBack)
         const auto recovery = static_cast<Recovery>(i / 6 % 3);
         SCOPED_TRACE(std::string("cycle ") + std::to_string(i) + ": terminated " + whereName[i % 3] +
                      (waitForEnd ? ", gone, then " : ", then ") + recoveryName[i / 6 % 3]);
-        if (i > 0)
+        if (i > 0) {
             ASSERT_EQ(lib.OpenPort(kSimPort, 9600, 'N', 8, 1), 1);
+        }
         {
             const std::unique_ptr<TestThread> caller = StartCaller(where);
             seed = seed * 1103515245u + 12345u;
@@ -208,11 +210,13 @@ TEST_F(StopTest, AfterATerminatedCallerTheNextCallGetsTheLibraryBack)
             Recover(recovery);
             ASSERT_TRUE(caller->Join(1000));
         }
-        if (recovery == Recovery::ClosePort)
+        if (recovery == Recovery::ClosePort) {
             EXPECT_EQ(sim.Holders(), 0) << "the device is released";
+        }
         if (i < kCombinations) {
-            if (recovery == Recovery::ClosePort)
+            if (recovery == Recovery::ClosePort) {
                 ASSERT_EQ(lib.OpenPort(kSimPort, 9600, 'N', 8, 1), 1);
+            }
             EXPECT_EQ(Exchange(), kReply) << "the port works again";
             sim.Behave("silence");
         }
