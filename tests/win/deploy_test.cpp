@@ -82,8 +82,7 @@ TEST_P(DeployFailureTest, IsToldAndLeavesTheMissingEntriesUnboundAndNoFileBehind
     FreeLibrary(module);
 }
 
-INSTANTIATE_TEST_SUITE_P(DeployFailure, DeployFailureTest, ::testing::ValuesIn(kFailures),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(DeployFailure, DeployFailureTest, ::testing::ValuesIn(kFailures), kCaseName);
 
 TEST(LibraryPathTest, ABackslashIsAddedOnlyWhenTheFolderLacksOne)
 {

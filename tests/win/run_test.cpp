@@ -97,8 +97,9 @@ void ExpectAttempts(const RecordingView& view, const std::string& expected)
             EXPECT_GE(a.endMs - a.startMs, 1000.0) << "eleven polls of 100 ms";
             EXPECT_LT(a.endMs - a.startMs, 1900.0) << "the waiter ends at the close, long before its bound";
         }
-        if (kind == 'B')
+        if (kind == 'B') {
             EXPECT_GE(a.endMs - a.startMs, 2000.0) << "eleven polls and the waiter's bound";
+        }
         const double nextMs = i + 1 < expected.size() ? view.attempts[i + 1].startMs : view.lastMs;
         if (kind == 'V' || kind == 'I')
             EXPECT_LT(nextMs - a.endMs, 400.0) << "no pause after a reply";
@@ -142,8 +143,6 @@ protected:
     Simulator sim{kRunPort};
     RunState state;
 };
-
-const auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
 
 constexpr char kLectraFrame[] = "DB 01 0E 71 80 DD", kGeberFrame[] = "DB 01 05 72 88 DD";
 const char* const kAttemptLines[] = {"9600 N 1", "9600 E 1", "19200 N 1", "9600 N 1", "9600 N 1"};

@@ -311,8 +311,7 @@ TEST_P(TempFolderTest, TheLibraryIsDeployedOrTheFailureIsToldAndTestAndOkAreDisa
         CloseHandle(held);
 }
 
-INSTANTIATE_TEST_SUITE_P(TempFolders, TempFolderTest, ::testing::ValuesIn(kTempFolders),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(TempFolders, TempFolderTest, ::testing::ValuesIn(kTempFolders), kCaseName);
 
 // The program over many runs: ten without a reply (fifty stopped waiters), then two
 // hundred successful ones, with its handles, threads and memory watched.

@@ -122,6 +122,8 @@ private:
 
 double NowMs();  // a monotonic clock in milliseconds
 std::vector<unsigned char> Bytes(std::initializer_list<int> values);
+// Names each case of a parameterised test after its row's name.
+inline constexpr auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
 inline std::string Hex(const unsigned char* bytes, size_t count) { return HexText(bytes, count); }
 
 #endif
