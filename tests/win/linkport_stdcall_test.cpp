@@ -1,6 +1,5 @@
-// The 32-bit library called the way its callers call it: every export through a __stdcall
-// function pointer (linkport_pe checks that each is exported at its ordinal),
-// with the stack pointer read before the arguments are pushed and after the call returns.
+// The 32-bit library called the way its callers call it: every export by name and by
+// ordinal through a __stdcall function pointer, with the stack pointer read before the arguments are pushed and after the call returns.
 // A callee that does not pop exactly its own arguments (a cdecl export, a wrong argument
 // count in the .def) moves it.
 #include <windows.h>
@@ -8,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "TestEnv.h"
@@ -88,18 +88,19 @@ TEST(StdcallTest, EveryExportPopsExactlyItsArguments)
     // whole: the simulator answers each frame, so the receives have bytes to take.
     const struct {
         const char* name;
+        WORD ordinal;
         std::vector<unsigned> args;
         int result;
     } calls[] = {
-        {"ListSerialComm", {Arg(ports), 32}, listed},
-        {"TestPort", {kSimPort}, 1},
-        {"OpenPort", {kSimPort, 9600, 'N', 8, 1}, 1},
-        {"senddata", {Arg(frame), 6}, 1},
-        {"WaitRecvdata", {Arg(reply), 100, 5}, 1},
-        {"WaitRecvdata", {Arg(reply), 4, 5}, 0},
-        {"recvdata", {Arg(reply), 5, 500}, 1},
-        {"ClosePort", {}, 1},
-        {"OpenPort", {17, 9600, 'N', 8, 1}, 0},
+        {"ListSerialComm", 5, {Arg(ports), 32}, listed},
+        {"TestPort", 1, {kSimPort}, 1},
+        {"OpenPort", 2, {kSimPort, 9600, 'N', 8, 1}, 1},
+        {"senddata", 4, {Arg(frame), 6}, 1},
+        {"WaitRecvdata", 7, {Arg(reply), 100, 5}, 1},
+        {"WaitRecvdata", 7, {Arg(reply), 4, 5}, 0},
+        {"recvdata", 6, {Arg(reply), 5, 500}, 1},
+        {"ClosePort", 3, {}, 1},
+        {"OpenPort", 2, {17, 9600, 'N', 8, 1}, 0},
     };
     // Should a reply never come, the blocked WaitRecvdata is ended, not waited on forever.
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -107,16 +108,19 @@ TEST(StdcallTest, EveryExportPopsExactlyItsArguments)
         if (WaitForSingleObject(done, 10000) != WAIT_OBJECT_0)
             lib.ClosePort();
     });
-    for (const auto& call : calls) {
-        // Through the pointer type a caller declares for it.
-        const auto pointer =
-            reinterpret_cast<int(__stdcall*)()>(reinterpret_cast<void*>(GetProcAddress(lib.module, call.name)));
-        ASSERT_NE(pointer, nullptr) << call.name;
-        int moved = -1;
-        const int result = CallCountingStack(reinterpret_cast<const void*>(pointer), call.args.data(),
-                                             static_cast<int>(call.args.size()), &moved);
-        EXPECT_EQ(moved, 0) << call.name << " left the stack pointer moved by " << moved << " bytes";
-        EXPECT_EQ(result, call.result) << call.name;
+    for (const bool byOrdinal : {false, true}) {
+        for (const auto& call : calls) {
+            SCOPED_TRACE(std::string(call.name) + (byOrdinal ? " by ordinal" : " by name"));
+            // Through the pointer type a caller declares for it.
+            const auto pointer = reinterpret_cast<int(__stdcall*)()>(reinterpret_cast<void*>(
+                GetProcAddress(lib.module, byOrdinal ? MAKEINTRESOURCEA(call.ordinal) : call.name)));
+            ASSERT_NE(pointer, nullptr);
+            int moved = -1;
+            const int result = CallCountingStack(reinterpret_cast<const void*>(pointer), call.args.data(),
+                                                 static_cast<int>(call.args.size()), &moved);
+            EXPECT_EQ(moved, 0) << "the stack pointer moved by " << moved << " bytes";
+            EXPECT_EQ(result, call.result);
+        }
     }
     SetEvent(done);
     EXPECT_TRUE(watchdog.Join(2000));

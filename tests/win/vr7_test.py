@@ -58,19 +58,12 @@ class Simulator:
             frames.append((m[1], int(m[2]), m[3], int(m[5])))
         return frames
 
-    def received(self):
-        return self.command('rx')[0][3:]
-
     def holders(self):
         return int(self.command('holders')[0].split()[1])
 
 
 def vr7(*args):
     return subprocess.run([WINE, VR7, *args], capture_output=True, env=ENV, timeout=60, stdin=subprocess.DEVNULL)
-
-
-def wine(*args):
-    subprocess.run([WINE, *args], capture_output=True, env=ENV, timeout=60, check=True)
 
 
 def serial_ports():
@@ -87,7 +80,8 @@ def set_serial_ports(values):
     path = f'{RUN}/vr7-test.reg'
     with open(path, 'w', newline='\r\n') as f:
         f.write('\n'.join(lines) + '\n')
-    wine('regedit', '/S', 'Z:' + path.replace('/', '\\'))
+    subprocess.run([WINE, 'regedit', '/S', 'Z:' + path.replace('/', '\\')], capture_output=True, env=ENV, timeout=60,
+                   check=True)
 
 
 def on_terminal(args, until=None, then=None):
@@ -142,7 +136,7 @@ class Vr7Test(unittest.TestCase):
 
     def assert_nothing_sent(self):
         for n, sim in self.sims.items():
-            self.assertEqual((sim.received(), sim.holders()), ('', 0), f'COM{n}')
+            self.assertEqual((sim.command('rx')[0][3:], sim.holders()), ('', 0), f'COM{n}')
 
     def json_of(self, result, status):
         self.assertEqual(result.returncode, status, result.stderr.decode())
@@ -214,24 +208,24 @@ class Vr7Test(unittest.TestCase):
 
     def test_bad_usage_ends_with_64_and_one_sentence_and_sends_nothing(self):
         cases = [  # arguments, what the sentence on standard error says
-            (['configure', '--port', 'COMX', '--software', '33'], '"COMX" is not a port name'),
-            (['configure', '--port', 'COM300', '--software', '33'], '"COM300" is not a port name'),
-            (['configure', '--port', 'COM5', '--software', '50'], '"50" names no CAD program'),
-            (['configure', '--port', 'COM5', '--software', 'Lectrax'], '"Lectrax" names no CAD program'),
-            (['configure', '--port', 'COM5', '--software', 'Map'],
+            ('configure --port COMX --software 33', '"COMX" is not a port name'),
+            ('configure --port COM300 --software 33', '"COM300" is not a port name'),
+            ('configure --port COM5 --software 50', '"50" names no CAD program'),
+            ('configure --port COM5 --software Lectrax', '"Lectrax" names no CAD program'),
+            ('configure --port COM5 --software Map',
              'fits several CAD programs: Map/Info (row 18), MapCad (row 20), MapGis (row 27)'),
-            (['detect', '--software', '天'], '天虹绣花 (row 16), 天目 (row 34)'),
-            (['configure', '--software', '33'], '--port is required'),
-            (['configure', '--port', 'COM5', '--software', '33', 'extra'], 'extra'),
-            (['detect'], '--software is required'),
-            (['ports', '--bogus'], '--bogus'),
-            (['frobnicate'], '"frobnicate" is not a command: give one of ports, software, configure or detect'),
-            ([], 'A subcommand is required: give one of ports'),
+            ('detect --software 天', '天虹绣花 (row 16), 天目 (row 34)'),
+            ('configure --software 33', '--port is required'),
+            ('configure --port COM5 --software 33 extra', 'extra'),
+            ('detect', '--software is required'),
+            ('ports --bogus', '--bogus'),
+            ('frobnicate', '"frobnicate" is not a command: give one of ports, software, configure or detect'),
+            ('', 'A subcommand is required: give one of ports'),
         ]
         for args, sentence in cases:
             for extra in ([], ['--json']):
-                with self.subTest(' '.join(args + extra)):
-                    result = vr7(*args, *extra)
+                with self.subTest(' '.join([args] + extra)):
+                    result = vr7(*args.split(), *extra)
                     self.assertEqual(result.returncode, 64)
                     self.assertIn(sentence, result.stderr.decode())
                     self.assertEqual(result.stderr.count(b'\n'), 1, 'one sentence')

@@ -186,12 +186,6 @@ std::vector<FrameRecord> Simulator::Frames()
     return frames;
 }
 
-LineRecord Simulator::Line()
-{
-    const std::vector<std::string> lines = Command("line");
-    return ParseLine(lines.empty() ? std::string() : lines[0]);
-}
-
 int Simulator::Count(const std::string& command)
 {
     const std::vector<std::string> lines = Command(command);

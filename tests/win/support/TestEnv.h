@@ -36,7 +36,6 @@ const LinkportApi& Linkport();  // loaded once per process
 
 // Virtual ports of the test run (see fixture.sh).
 constexpr unsigned kSimPort = 5;        // a simulated digitizer
-constexpr unsigned kSpareSimPort = 6;   // another one
 constexpr unsigned kTwoDigitPort = 12;  // simulated, number above 9
 constexpr unsigned kHighPort = 17;      // simulated, number above 16
 constexpr unsigned kMissingPort = 7;    // defined, device missing
@@ -67,7 +66,6 @@ public:
     void Behave(const std::string& behaviour) { Command("behave " + behaviour); }
     void Send(const std::vector<unsigned char>& bytes);
     std::vector<FrameRecord> Frames();
-    LineRecord Line();
     int Holders() { return Count("holders"); }  // other processes holding the port's device open
     int Replies() { return Count("replies"); }
 
