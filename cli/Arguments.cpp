@@ -39,6 +39,12 @@ unsigned short PortArgument(const std::string& text)
     std::transform(name.begin(), name.end(), name.begin(),
                    [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
     const int port = ParseComPortName(name.c_str(), name.size() + 1);
+    // COM and a number too high for Windows to list is a port name all the same, of a
+    // port that cannot be used.
+    const bool numbered = name.size() > 3 && name.compare(0, 3, "COM") == 0 && name[3] != '0' &&
+                          std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (port == 0 && numbered)
+        throw CommandError(kExitNoPort, name + " cannot be used: only COM1 to COM16 can be opened.");
     if (port == 0)
         throw CommandError(kExitUsage, Quoted(text) + " is not a port name: give COM and the port's number, "
                                                       "for example --port COM3 (vr7 ports lists them).");

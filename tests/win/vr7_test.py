@@ -194,6 +194,7 @@ class Vr7Test(unittest.TestCase):
             ('COM7', 2, 'COM7 cannot be opened', 'open-failed'),
             ('COM9', 2, 'COM9 does not exist: Windows lists ', None),  # the fixture's ports, in its order
             ('COM17', 2, 'only COM1 to COM16', None),
+            ('com300', 2, 'COM300 cannot be used: only COM1 to COM16', None),
         ]
         for port, status, sentence, json_status in cases:
             with self.subTest(port):
@@ -209,7 +210,7 @@ class Vr7Test(unittest.TestCase):
     def test_bad_usage_ends_with_64_and_one_sentence_and_sends_nothing(self):
         cases = [  # arguments, what the sentence on standard error says
             ('configure --port COMX --software 33', '"COMX" is not a port name'),
-            ('configure --port COM300 --software 33', '"COM300" is not a port name'),
+            ('configure --port COM0 --software 33', '"COM0" is not a port name'),
             ('configure --port COM5 --software 50', '"50" names no CAD program'),
             ('configure --port COM5 --software Lectrax', '"Lectrax" names no CAD program'),
             ('configure --port COM5 --software Map',
