@@ -126,7 +126,6 @@ const CommApi kFakeApi = {
     FakeGetCommState, FakeSetCommState, ::BuildCommDCBA, FakePurgeComm,           FakeClearCommError,
     FakeWriteFile,    FakeReadFile,     FakeGetOverlappedResult, FakeWaitCommEvent, FakeCancelIoEx,
 };
-const BYTE kFrame[6] = {0xDB, 0x01, 0x0E, 0x71, 0x80, 0xDD};
 
 class ChannelTest : public ::testing::Test {
 protected:
@@ -178,7 +177,7 @@ TEST_F(ChannelTest, ReleasingTheDeviceDropsDtrAndRtsAndClosesItOnceAlsoAfterAFai
         {
             CSerialChannel local(kFakeApi);
             EXPECT_EQ(Configure(local), configured);
-            EXPECT_EQ(local.Write(kFrame, 6), configured) << "a write on a port not configured";
+            EXPECT_EQ(local.Write(kFrame.data(), 6), configured) << "a write on a port not configured";
             g_fake.written.clear();
             if (!row.destroy) {
                 EXPECT_TRUE(local.Close() == 1 && local.Close() == 1);
@@ -194,9 +193,9 @@ TEST_F(ChannelTest, ReleasingTheDeviceDropsDtrAndRtsAndClosesItOnceAlsoAfterAFai
 TEST_F(ChannelTest, AWriteThatCompletesShortFails)
 {
     ASSERT_EQ(Configure(channel), 1);
-    EXPECT_EQ(channel.Write(kFrame, 6), 1) << "every byte written";
+    EXPECT_EQ(channel.Write(kFrame.data(), 6), 1) << "every byte written";
     g_fake.writeCompletes = 5;
-    EXPECT_EQ(channel.Write(kFrame, 6), 0);
+    EXPECT_EQ(channel.Write(kFrame.data(), 6), 0);
 }
 
 TEST_F(ChannelTest, WaitByteEndsWhenItsWaitFailsOrTheLineIsGoneInsteadOfWaitingOrSpinning)
@@ -252,7 +251,7 @@ TEST_F(ChannelTest, CloseEndsAndCollectsAWaitBeforeItReleasesTheDevicePromptly)
             CloseHandle(g_fake.poller);
         }
         ASSERT_EQ(Configure(channel), 1);
-        EXPECT_EQ(channel.Write(kFrame, 6), 1) << "the channel takes no transfers again";
+        EXPECT_EQ(channel.Write(kFrame.data(), 6), 1) << "the channel takes no transfers again";
         channel.Close();
     }
 }

@@ -18,8 +18,6 @@
 
 namespace {
 
-const std::vector<unsigned char> kFrame = Bytes({0xDB, 0x01, 0x0E, 0x71, 0x80, 0xDD});
-const std::vector<unsigned char> kReply = Bytes({0xEA, 0x0E, 0x5A, 0x98, 0xDD});
 constexpr double kPromptMs = 500;  // far below the 2 s a live transfer is given to leave
 
 // Where the caller's thread is when it is ended: all three send the frame first.
