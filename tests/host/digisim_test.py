@@ -46,14 +46,11 @@ class SimulatorTiming(unittest.TestCase):
             termios.tcflush(self.line, termios.TCOFLUSH)
         got, first = b"", None
         while len(got) < len(REPLY) and time.monotonic() - sent < 1.0:
-            chunk = os.read(self.line, 16) if self._readable(0.05) else b""
+            chunk = os.read(self.line, 16) if select.select([self.line], [], [], 0.05)[0] else b""
             if chunk and first is None:
                 first = time.monotonic() - sent
             got += chunk
         return got, first, time.monotonic() - sent
-
-    def _readable(self, seconds):
-        return bool(select.select([self.line], [], [], seconds)[0])
 
     def test_replies_no_sooner_than_a_device_could(self):
         for speed, baud in ((termios.B9600, 9600), (termios.B19200, 19200)):

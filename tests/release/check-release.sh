@@ -1,12 +1,7 @@
 #!/usr/bin/env bash
-# Checks the release files that scripts/release.sh left in dist/ against the build:
-#  - the zip holds exactly the program, the console program, the user guide and the licence;
-#  - its programs are byte-identical to the built ones, its texts to packaging/, and the
-#    texts have CRLF line ends (Notepad on older Windows shows LF-only text as one line);
-#  - the installer exists, is a 32-bit (i386) PE program made by NSIS, with the version.
-# (tests/release/installer-test.sh runs the installer itself.)
-#
-# QUILLANE_RELEASE_BUILD names the build folder (default build/win-i686).
+# Checks the zip and the installer that scripts/release.sh left in dist/ against the build in
+# QUILLANE_RELEASE_BUILD (default build/win-i686); tests/release/installer-test.sh runs the installer.
+# The texts must have CRLF line ends: Notepad on older Windows shows LF-only text as one line.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
@@ -37,10 +32,7 @@ pe_machine() {
 crlf_only() { [ -s "$1" ] && ! grep -q $'[^\r]$\|^$' "$1"; }
 
 for file in "$exe" "$cli"; do
-  if [ ! -f "$file" ]; then
-    bad "the program $file does not exist: build it and run scripts/release.sh first"
-    finish
-  fi
+  [ -f "$file" ] || { bad "the program $file does not exist: build it and run scripts/release.sh first"; finish; }
 done
 version=$(exe_version "$exe") || { bad "no single version block in $exe"; finish; }
 zip=dist/quillane-VR7-$version-win32.zip
@@ -53,15 +45,14 @@ if [ -f "$zip" ]; then
   listing=$(cmake -E tar tf "$zip" | sort)
   expected=$(printf '%s\n' "$program" "$console" "${texts[@]}" | sort)
   check "$zip holds exactly: $program, $console, ${texts[*]}" [ "$listing" = "$expected" ]
-  mkdir "$work/zip"
-  (cd "$work/zip" && cmake -E tar xf "$root/$zip")
-  check "the zip's program is byte-identical to $exe" cmp -s "$work/zip/$program" "$exe"
-  check "the zip's $console is byte-identical to $cli" cmp -s "$work/zip/$console" "$cli"
+  (cd "$work" && cmake -E tar xf "$root/$zip")
+  check "the zip's program is byte-identical to $exe" cmp -s "$work/$program" "$exe"
+  check "the zip's $console is byte-identical to $cli" cmp -s "$work/$console" "$cli"
   check "$console is a 32-bit (i386) PE program with version $version" \
     [ "$(pe_machine "$cli")" = 014c -a "$(exe_version "$cli")" = "$version" ]
   for text in "${texts[@]}"; do
-    check "the zip's $text is packaging/$text" cmp -s "$work/zip/$text" "packaging/$text"
-    check "$text has CRLF line ends only" crlf_only "$work/zip/$text"
+    check "the zip's $text is packaging/$text" cmp -s "$work/$text" "packaging/$text"
+    check "$text has CRLF line ends only" crlf_only "$work/$text"
   done
 else
   bad "$zip does not exist (run scripts/release.sh)"

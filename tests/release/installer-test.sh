@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# The installer as users use it, in a fresh 64-bit Wine prefix (as on 64-bit Windows,
-# where most users are): a silent install; the program and vr7.exe in "Program Files
-# (x86)", its Start-menu entry and its registration in the 32-bit view of the registry;
-# the installed vr7.exe run once; the installed program started, its window seen with the
-# 50 software labels, and closed; then a silent uninstall, which returns at once and goes
-# on from a copy of itself, so its work is polled for, with a time limit. Needs the 32-bit
-# build and a machine whose Wine runs 32-bit programs (scripts/wine-build.sh).
+# The installer as users use it, in a fresh 64-bit Wine prefix (as on 64-bit Windows, where most users
+# are): a silent install, the installed programs run, a silent uninstall. The uninstaller returns at once
+# and goes on from a copy of itself, so its work is polled for, with a time limit. Needs the 32-bit build
+# and a machine whose Wine runs 32-bit programs (scripts/wine-build.sh).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"

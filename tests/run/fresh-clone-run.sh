@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# The README's run command as a new user meets it: on a fresh copy of the tree, with no
-# build/ folder, headless (no DISPLAY). First with the bundled simulator, then with
-# --device naming a pseudo-terminal that a simulator of this test holds, the way a real
-# digitizer is named. Each must print the frame, the reply and "Status:OK!" and write
-# the screenshot; the second must have reached the device. Last, the console program
-# through the same command (--cli), which must configure the simulator and exit with 0.
+# The README's run command as a new user meets it: on a fresh copy of the tree, with no build/ folder,
+# headless (no DISPLAY): with the bundled simulator; with --device naming a pseudo-terminal that a
+# simulator of this test holds, the way a real digitizer is named; with --cli, the console program.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
@@ -18,8 +15,19 @@ cleanup() {
 trap cleanup EXIT
 ok() { echo "ok    $*"; passed=$((passed + 1)); }
 bad() { echo "FAIL  $*"; failed=$((failed + 1)); }
-expect() {  # expect LOG WHAT PATTERN
-  if grep -qE "$3" "$1"; then ok "$2"; else bad "$2 (no line matching '$3' in the output)"; fi
+expect() {  # expect LOG WHAT PATTERN; vr7's lines end in CR LF
+  if tr -d '\r' < "$1" | grep -qE "$3"; then ok "$2"; else bad "$2 (no line matching '$3' in the output)"; fi
+}
+# in_clone LOG WHAT ARGS...: scripts/run.sh ARGS on the clone, headless; its standard output in LOG,
+# its standard error in LOG.err; WHAT passes if it exits with 0.
+in_clone() {
+  local log=$1 what=$2 start=$SECONDS status
+  shift 2
+  echo "--- scripts/run.sh $*"
+  (cd "$clone" && env -u DISPLAY scripts/run.sh "$@") > "$log" 2> "$log.err"
+  status=$?
+  echo "    (took $((SECONDS - start)) s, exit status $status)"
+  if [ $status -eq 0 ]; then ok "$what"; else bad "$what: it exited with $status:"; tail -n 30 "$log.err" "$log"; fi
 }
 
 # The tree as it stands, committed or not (tracked files): a clone checked out at a
@@ -42,31 +50,17 @@ checks() {  # checks LOG FORM
   rm -f "$shot"
 }
 
-echo "--- scripts/run.sh on a fresh clone"
-start=$SECONDS
-(cd "$clone" && env -u DISPLAY scripts/run.sh) > "$work/run.log" 2>&1
-status=$?
-echo "    (took $((SECONDS - start)) s, exit status $status)"
-[ $status -eq 0 ] && ok "the run command succeeds" || { bad "the run command failed:"; tail -n 30 "$work/run.log"; }
+in_clone "$work/run.log" "the run command succeeds"
 checks "$work/run.log" "simulator"
 
-echo "--- scripts/run.sh --device PATH"
 "$clone/build/host/tools/digisim/digisim" --link "$work/digitizer" --verbose > "$work/device.log" 2>&1 &
 device_pid=$!
 for _ in $(seq 100); do [ -s "$work/digitizer.port" ] && break; sleep 0.05; done
-(cd "$clone" && env -u DISPLAY scripts/run.sh --device "$work/digitizer") > "$work/device-run.log" 2>&1
-status=$?
-[ $status -eq 0 ] && ok "the run command with --device succeeds" ||
-  { bad "the run command with --device failed:"; tail -n 30 "$work/device-run.log"; }
+in_clone "$work/device-run.log" "the run command with --device succeeds" --device "$work/digitizer"
 checks "$work/device-run.log" "device"
 expect "$work/device.log" "device: the frame reached the device" '^frame DB 01 0E 71 80 DD at 9600 N 1$'
 
-echo "--- scripts/run.sh --cli configure --port COM3 --software 33"
-(cd "$clone" && env -u DISPLAY scripts/run.sh --cli configure --port COM3 --software 33) 2> "$work/cli.err" |
-  tr -d '\r' > "$work/cli.log"
-status=${PIPESTATUS[0]}
-[ "$status" -eq 0 ] && ok "the run command with --cli exits with vr7's status, 0" ||
-  { bad "the run command with --cli exited with $status:"; tail -n 30 "$work/cli.err" "$work/cli.log"; }
+in_clone "$work/cli.log" "the run command with --cli exits with vr7's status, 0" --cli configure --port COM3 --software 33
 expect "$work/cli.log" "cli: the first attempt is at 9600 N 8 1" '^Attempt 1 at 9600 baud, parity N, 8 data bits, 1 stop bit$'
 expect "$work/cli.log" "cli: the frame for Lectra is sent" '^  sent DB 01 0E 71 80 DD$'
 expect "$work/cli.log" "cli: the reply is shown" '^  received EA( [0-9A-F]{2}){3} DD: a valid reply$'

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,21 +33,17 @@ struct FakeDevice {
     std::string deviceName;
     std::vector<DCB> written;  // SetCommState records
     int closes = 0;
-    OVERLAPPED* waitRecord = nullptr;  // of the last comm-event wait
-    bool closedUnderWait = false;      // the device was closed while a wait was still pending
-    HANDLE poller = nullptr;
+    OVERLAPPED* waitRecord = nullptr;    // of the last comm-event wait
+    bool closedUnderWait = false;        // the device was closed while a wait was still pending
+    std::unique_ptr<TestThread> poller;  // ends a wait that ends on the mask
 };
 FakeDevice g_fake;
 std::atomic<bool> g_waitPending{false};  // written by the waiter's thread and the poller
 
-// Ends the pending comm-event wait; as Wine's poller, on a thread of its own a poll later.
-DWORD WINAPI EndWait(LPVOID poller)
+void EndWait()
 {
-    if (poller != nullptr)
-        Sleep(20);
     g_waitPending = false;
     SetEvent(g_fake.waitRecord->hEvent);
-    return 0;
 }
 
 HANDLE WINAPI FakeCreateFile(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
@@ -64,8 +61,12 @@ BOOL WINAPI FakeSetupComm(HANDLE, DWORD, DWORD) { return TRUE; }
 BOOL WINAPI FakeSetCommTimeouts(HANDLE, LPCOMMTIMEOUTS) { return TRUE; }
 BOOL WINAPI FakeSetCommMask(HANDLE, DWORD)
 {
-    if (g_waitPending && g_fake.wait == Wait::EndsOnMask && g_fake.poller == nullptr)
-        g_fake.poller = CreateThread(nullptr, 0, EndWait, &g_fake, 0, nullptr);
+    if (g_waitPending && g_fake.wait == Wait::EndsOnMask && g_fake.poller == nullptr) {
+        g_fake.poller = std::make_unique<TestThread>([] {
+            Sleep(20);  // as Wine's poller: a poll later
+            EndWait();
+        });
+    }
     return TRUE;
 }
 BOOL WINAPI FakeGetCommState(HANDLE, LPDCB dcb)
@@ -117,7 +118,7 @@ BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD mask, LPOVERLAPPED overlapped)
 BOOL WINAPI FakeCancelIoEx(HANDLE, LPOVERLAPPED)
 {
     if (g_waitPending && g_fake.wait == Wait::EndsOnCancel)
-        EndWait(nullptr);
+        EndWait();
     return TRUE;
 }
 
@@ -126,7 +127,6 @@ const CommApi kFakeApi = {
     FakeGetCommState, FakeSetCommState, ::BuildCommDCBA, FakePurgeComm,           FakeClearCommError,
     FakeWriteFile,    FakeReadFile,     FakeGetOverlappedResult, FakeWaitCommEvent, FakeCancelIoEx,
 };
-const BYTE kFrame[6] = {0xDB, 0x01, 0x0E, 0x71, 0x80, 0xDD};
 
 class ChannelTest : public ::testing::Test {
 protected:
@@ -178,7 +178,7 @@ TEST_F(ChannelTest, ReleasingTheDeviceDropsDtrAndRtsAndClosesItOnceAlsoAfterAFai
         {
             CSerialChannel local(kFakeApi);
             EXPECT_EQ(Configure(local), configured);
-            EXPECT_EQ(local.Write(kFrame, 6), configured) << "a write on a port not configured";
+            EXPECT_EQ(local.Write(kFrame.data(), 6), configured) << "a write on a port not configured";
             g_fake.written.clear();
             if (!row.destroy) {
                 EXPECT_TRUE(local.Close() == 1 && local.Close() == 1);
@@ -194,36 +194,23 @@ TEST_F(ChannelTest, ReleasingTheDeviceDropsDtrAndRtsAndClosesItOnceAlsoAfterAFai
 TEST_F(ChannelTest, AWriteThatCompletesShortFails)
 {
     ASSERT_EQ(Configure(channel), 1);
-    EXPECT_EQ(channel.Write(kFrame, 6), 1) << "every byte written";
+    EXPECT_EQ(channel.Write(kFrame.data(), 6), 1) << "every byte written";
     g_fake.writeCompletes = 5;
-    EXPECT_EQ(channel.Write(kFrame, 6), 0);
+    EXPECT_EQ(channel.Write(kFrame.data(), 6), 0);
 }
 
-TEST_F(ChannelTest, WaitByteEndsWhenItsWaitFailsOrTheLineIsGoneInsteadOfWaitingOrSpinning)
-{
-    for (const Wait wait : {Wait::Fails, Wait::EndsEmpty}) {
-        SCOPED_TRACE(wait == Wait::Fails ? "the wait fails outright" : "the line is gone");
-        SetUp();
-        ASSERT_EQ(Configure(channel), 1);
-        g_fake.wait = wait;
-        BYTE out = 0;
-        int result = -1;
-        TestThread waiter([&] { result = channel.WaitByte(&out); });
-        const bool ended = waiter.Join(2000);
-        channel.Close();  // stops it otherwise
-        EXPECT_TRUE(ended);
-        EXPECT_TRUE(waiter.Join(2000));
-        EXPECT_EQ(result, 0);
-    }
-}
-
-TEST_F(ChannelTest, CloseEndsAndCollectsAWaitBeforeItReleasesTheDevicePromptly)
+// A wait that fails outright or finds the line gone ends WaitByte by itself, neither
+// waiting on nor spinning; one that stays pending Close ends and collects before it
+// releases the device, promptly, also when the waiter's thread was terminated.
+TEST_F(ChannelTest, AWaitEndsByItselfOrCloseEndsAndCollectsItBeforeItReleasesTheDevice)
 {
     const struct {
         const char* name;
         Wait wait;
         bool terminated;
-    } rows[] = {{"live, ended by a cancel", Wait::EndsOnCancel, false},
+    } rows[] = {{"the wait fails outright", Wait::Fails, false},
+                {"the line is gone", Wait::EndsEmpty, false},
+                {"live, ended by a cancel", Wait::EndsOnCancel, false},
                 {"live, ended by setting the mask", Wait::EndsOnMask, false},
                 {"thread terminated, ended by setting the mask", Wait::EndsOnMask, true}};
     for (const auto& row : rows) {
@@ -231,12 +218,15 @@ TEST_F(ChannelTest, CloseEndsAndCollectsAWaitBeforeItReleasesTheDevicePromptly)
         SetUp();
         ASSERT_EQ(Configure(channel), 1);
         g_fake.wait = row.wait;
+        const bool pends = row.wait == Wait::EndsOnCancel || row.wait == Wait::EndsOnMask;
         BYTE out = 0;
+        int result = -1;
         {
-            TestThread waiter([&] { channel.WaitByte(&out); });
-            for (int waited = 0; !g_waitPending && waited < 1000; waited += 5)
+            TestThread waiter([&] { result = channel.WaitByte(&out); });
+            for (int waited = 0; pends && !g_waitPending && waited < 1000; waited += 5)
                 Sleep(5);
-            ASSERT_TRUE(g_waitPending);
+            ASSERT_EQ(g_waitPending.load(), pends);
+            EXPECT_EQ(waiter.Join(pends ? 0 : 2000), !pends) << (pends ? "ended without Close" : "waited on or spun");
             if (row.terminated) {
                 ASSERT_TRUE(waiter.Terminate());
             }
@@ -245,14 +235,12 @@ TEST_F(ChannelTest, CloseEndsAndCollectsAWaitBeforeItReleasesTheDevicePromptly)
             EXPECT_LT(NowMs() - start, 500.0) << "not reclaimed as soon as the thread was gone";
             EXPECT_TRUE(waiter.Join(1000));
         }
+        EXPECT_TRUE(pends || result == 0) << "WaitByte returned " << result;
         EXPECT_FALSE(g_fake.closedUnderWait);
         EXPECT_EQ(g_fake.closes, 1);
-        if (g_fake.poller != nullptr) {
-            EXPECT_EQ(WaitForSingleObject(g_fake.poller, 1000), WAIT_OBJECT_0);
-            CloseHandle(g_fake.poller);
-        }
+        EXPECT_TRUE(g_fake.poller == nullptr || g_fake.poller->Join(1000)) << "the poller did not end";
         ASSERT_EQ(Configure(channel), 1);
-        EXPECT_EQ(channel.Write(kFrame, 6), 1) << "the channel takes no transfers again";
+        EXPECT_EQ(channel.Write(kFrame.data(), 6), 1) << "the channel takes no transfers again";
         channel.Close();
     }
 }

@@ -45,7 +45,6 @@ write_registry() {
 
 start_simulators() {
   for n in $simulated_ports; do
-    rm -f "$run/sim-com$n.port"
     setsid "$1" --link "$run/sim-com$n" > "$run/sim$n.log" 2>&1 < /dev/null &
     echo $! > "$run/sim$n.pid"
   done

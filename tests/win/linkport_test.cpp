@@ -10,9 +10,6 @@
 
 namespace {
 
-const std::vector<unsigned char> kFrame = Bytes({0xDB, 0x01, 0x0E, 0x71, 0x80, 0xDD});
-const std::vector<unsigned char> kReply = Bytes({0xEA, 0x0E, 0x5A, 0x98, 0xDD});
-
 class LinkportTest : public ::testing::Test {
 protected:
     void SetUp() override { sim.Reset(); }

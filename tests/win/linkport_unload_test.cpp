@@ -16,9 +16,8 @@ TEST(UnloadTest, UnloadingTheLibraryClosesThePortAlsoAfterAnAbandonedWaiter)
     ASSERT_EQ(lib.OpenPort(kSimPort, 9600, 'N', 8, 1), 1);
     std::atomic<bool> sent{false};
     TestThread waiter([&] {
-        const unsigned char frame[6] = {0xDB, 0x01, 0x0E, 0x71, 0x80, 0xDD};
         unsigned char reply[100];
-        sent = lib.senddata(frame, 6) == 1;
+        sent = lib.senddata(kFrame.data(), 6) == 1;
         if (sent)
             lib.WaitRecvdata(reply, 100, 5);
     });

@@ -95,7 +95,7 @@ def on_terminal(args, until=None, then=None):
     proc = subprocess.Popen([WINE, VR7, *args], stdin=slave, stdout=slave, stderr=slave, env=ENV,
                             start_new_session=True)
     os.close(slave)
-    output, acted, deadline = b'', False, time.monotonic() + 60
+    output, deadline = b'', time.monotonic() + 60
     try:
         while time.monotonic() < deadline:
             if select.select([master], [], [], 0.1)[0]:
@@ -108,9 +108,9 @@ def on_terminal(args, until=None, then=None):
                 output += chunk
             elif proc.poll() is not None:
                 break
-            if until and not acted and until in output:
+            if until and until in output:
                 then(proc)
-                acted = True
+                until = None
         return proc.wait(timeout=10), re.sub(rb'\x1b\[[0-9;?]*[A-Za-z]', b'', output)
     finally:
         os.close(master)
@@ -122,11 +122,8 @@ class Vr7Test(unittest.TestCase):
     def setUp(self):
         self.sims = {n: Simulator(n) for n in SIMULATED}
         for sim in self.sims.values():
+            self.addCleanup(sim.sock.close)
             sim.command('reset')
-
-    def tearDown(self):
-        for sim in self.sims.values():
-            sim.sock.close()
 
     def use_ports(self, *values):
         if not hasattr(self, 'saved_ports'):
@@ -163,13 +160,11 @@ class Vr7Test(unittest.TestCase):
                 result = self.json_of(vr7('configure', '--port', 'COM5', '--software', '33', '--json'), status)
                 self.assertEqual(result['status'], 'ok' if status == 0 else 'error')
                 self.assertEqual(result['software'], {'row': 33, 'label': 'Lectra', 'mode': 14})
-                shown = [(a['baud'], a['parity'], a['dataBits'], a['stopBits'], a['sent'], a['verdict'],
-                          a['received']) for a in result['attempts']]
-                expected = [ATTEMPTS[i] + (8, 1, LECTRA_FRAME) + attempt for i, attempt in enumerate(attempts)]
-                self.assertEqual(shown, expected)
-                self.assertEqual([a['attempt'] for a in result['attempts']], list(range(1, len(attempts) + 1)))
-                frames = [(f[0], f[1], f[2]) for f in sim.frames()]
-                self.assertEqual(frames, [(LECTRA_FRAME,) + ATTEMPTS[i] for i in range(len(attempts))])
+                shown = [(a['attempt'], a['baud'], a['parity'], a['dataBits'], a['stopBits'], a['sent'],
+                          a['verdict'], a['received']) for a in result['attempts']]
+                self.assertEqual(shown, [(i + 1,) + ATTEMPTS[i] + (8, 1, LECTRA_FRAME) + attempt
+                                         for i, attempt in enumerate(attempts)])
+                self.assertEqual([f[:3] for f in sim.frames()], [(LECTRA_FRAME,) + a for a in ATTEMPTS[:len(attempts)]])
                 self.assertEqual(sim.holders(), 0, 'the port is closed at the end')
 
     def test_configure_prints_each_attempt_then_the_instructions_and_the_status(self):
@@ -190,21 +185,18 @@ class Vr7Test(unittest.TestCase):
         self.assertEqual(lines[-1], 'Status:OK!')
 
     def test_ports_that_cannot_be_used(self):
-        cases = [  # port, exit status, what the sentence says, JSON status
-            ('COM7', 2, 'COM7 cannot be opened', 'open-failed'),
-            ('COM9', 2, 'COM9 does not exist: Windows lists ', None),  # the fixture's ports, in its order
-            ('COM17', 2, 'only COM1 to COM16', None),
-            ('com300', 2, 'COM300 cannot be used: only COM1 to COM16', None),
+        cases = [  # port, what the sentence says (COM9's ends with the fixture's ports, after Wine's own), JSON status
+            ('COM7', 'COM7 cannot be opened', 'open-failed'),
+            ('COM9', r'COM9 does not exist: Windows lists .*COM12, COM17, COM3, COM5, COM6, COM7\.\r\n$', None),
+            ('COM17', 'only COM1 to COM16', None),
+            ('com300', 'COM300 cannot be used: only COM1 to COM16', None),
         ]
-        for port, status, sentence, json_status in cases:
+        for port, sentence, json_status in cases:
             with self.subTest(port):
                 result = vr7('configure', '--port', port, '--software', '33', '--json')
-                document = self.json_of(result, status)
-                self.assertEqual(document.get('status'), json_status)
-                self.assertIn(sentence, result.stderr.decode())
+                self.assertEqual(self.json_of(result, 2).get('status'), json_status)
+                self.assertRegex(result.stderr.decode(), sentence)
                 self.assertEqual(result.stderr.count(b'\n'), 1, 'one sentence')
-                if port == 'COM9':
-                    self.assertTrue(result.stderr.endswith(b'COM12, COM17, COM3, COM5, COM6, COM7.\r\n'))
         self.assert_nothing_sent()
 
     def test_bad_usage_ends_with_64_and_one_sentence_and_sends_nothing(self):
@@ -316,8 +308,7 @@ class Vr7Test(unittest.TestCase):
         self.assertEqual(result['ports'][2]['attempts'][0]['received'], LECTRA_REPLY)
         frames = {n: self.sims[n].frames() for n in SIMULATED}
         for n, count in ((5, 5), (6, 5), (3, 1), (12, 0), (17, 0)):
-            self.assertEqual([(f[0], f[1], f[2]) for f in frames[n]],
-                             [(LECTRA_FRAME,) + ATTEMPTS[i] for i in range(count)], f'COM{n}')
+            self.assertEqual([f[:3] for f in frames[n]], [(LECTRA_FRAME,) + a for a in ATTEMPTS[:count]], f'COM{n}')
         # Side by side: the silent port's first frame came at about the time of the others'
         # (one after the other, the next port would start about 8 s later).
         first = [frames[n][0][3] for n in (5, 6, 3)]

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -16,29 +18,40 @@ namespace {
 constexpr char kSerialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 constexpr DWORD kReplyTimeoutMs = 5000;  // of the simulator's control connection
 
-// The line setting in a line of the simulator's answer: "... baud=9600 parity=N stop=1 ...".
-LineRecord ParseLine(const std::string& text)
-{
-    auto field = [&](const std::string& key) {
-        const size_t at = text.find(" " + key + "=");
-        const size_t begin = at == std::string::npos ? text.size() : at + key.size() + 2;
-        return text.substr(begin, text.find(' ', begin) - begin);
-    };
-    LineRecord line;
-    line.baud = std::atoi(field("baud").c_str());
-    line.parity = field("parity").append("?")[0];
-    line.stopBits = std::atoi(field("stop").c_str());
-    line.ixon = field("ixon") == "1";
-    line.ixoff = field("ixoff") == "1";
-    return line;
-}
-
 HKEY OpenSerialComm(REGSAM access)
 {
     HKEY key = nullptr;
     const LONG error =
         RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, nullptr, REG_OPTION_VOLATILE, access, nullptr, &key, nullptr);
     return error == ERROR_SUCCESS ? key : nullptr;
+}
+
+// Where a thread stopped by SuspendThread may be terminated with the process left sound
+// under Wine 8: in a wait (its context is then the return address in the system call's
+// stub) or in the test's or the port library's own code. Inside Wine's other system calls
+// it may not: a thread killed inside the comm-event wait's setup leaves a server thread
+// that never starts, and its handle, behind; one killed inside ntdll's locked sections can
+// take an ntdll lock with it (Wine 8 does not hold the termination signal back there), and
+// the next CreateThread hangs. Both were seen in this test rig. The places are found
+// before any thread is suspended: looking them up takes the loader lock, which a
+// suspended thread may hold.
+std::vector<std::pair<ULONG_PTR, ULONG_PTR>> SafePoints()
+{
+    std::vector<std::pair<ULONG_PTR, ULONG_PTR>> ranges;
+    for (HMODULE module : {GetModuleHandleA(nullptr), GetModuleHandleA("linkport.dll")}) {
+        if (module == nullptr)
+            continue;
+        const auto base = reinterpret_cast<ULONG_PTR>(module);
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + static_cast<ULONG_PTR>(dos->e_lfanew));
+        ranges.push_back({base, base + nt->OptionalHeader.SizeOfImage});
+    }
+    for (const char* wait : {"NtWaitForSingleObject", "NtWaitForMultipleObjects", "NtDelayExecution"}) {
+        const auto stub = reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleA("ntdll.dll"), wait));
+        if (stub != 0)
+            ranges.push_back({stub + 1, stub + 32});
+    }
+    return ranges;
 }
 
 }  // namespace
@@ -78,15 +91,13 @@ LinkportApi LoadLinkport()
             reinterpret_cast<void*>(GetProcAddress(api.module, name)));
         EXPECT_NE(entry, nullptr) << "export " << name;
     };
-    if (api.module != nullptr) {
-        bind("TestPort", api.TestPort);
-        bind("OpenPort", api.OpenPort);
-        bind("ClosePort", api.ClosePort);
-        bind("senddata", api.senddata);
-        bind("ListSerialComm", api.ListSerialComm);
-        bind("recvdata", api.recvdata);
-        bind("WaitRecvdata", api.WaitRecvdata);
-    }
+    bind("TestPort", api.TestPort);
+    bind("OpenPort", api.OpenPort);
+    bind("ClosePort", api.ClosePort);
+    bind("senddata", api.senddata);
+    bind("ListSerialComm", api.ListSerialComm);
+    bind("recvdata", api.recvdata);
+    bind("WaitRecvdata", api.WaitRecvdata);
     return api;
 }
 
@@ -96,38 +107,31 @@ const LinkportApi& Linkport()
     return api;
 }
 
-Simulator::Simulator(unsigned comPort) : m_socket(INVALID_SOCKET)
+Simulator::Simulator(unsigned comPort)
 {
-    static const bool winsock = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    const std::string portFile = WindowsPathFromEnv("QUILLANE_RUN_DIR") + "\\sim-com" + std::to_string(comPort) + ".port";
+    static WSADATA winsock;
+    static const int started = WSAStartup(MAKEWORD(2, 2), &winsock);
+    const std::string portFile =
+        WindowsPathFromEnv("QUILLANE_RUN_DIR") + "\\sim-com" + std::to_string(comPort) + ".port";
     int tcpPort = 0;
     std::ifstream(portFile) >> tcpPort;
-    if (!winsock || tcpPort <= 0) {
-        ADD_FAILURE() << "no simulator control port in " << portFile;
-        return;
-    }
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(tcpPort));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ADD_FAILURE() << "cannot reach the simulator of COM" << comPort << ", error " << WSAGetLastError();
-        closesocket(s);
+    m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (started != 0 || tcpPort <= 0 || connect(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ADD_FAILURE() << "cannot reach the simulator of COM" << comPort << " (control port in " << portFile
+                      << "), error " << WSAGetLastError();
         return;
     }
     const DWORD timeout = kReplyTimeoutMs;
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-    m_socket = s;
+    setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
 }
 
 Simulator::~Simulator()
 {
-    if (m_socket != INVALID_SOCKET)
-        closesocket(static_cast<SOCKET>(m_socket));
+    closesocket(m_socket);
 }
 
 // Sends one command and reads its answer: data lines, then "OK" or "ERR ...".
@@ -135,8 +139,7 @@ std::vector<std::string> Simulator::Command(const std::string& line)
 {
     std::vector<std::string> data;
     const std::string text = line + "\n";
-    if (m_socket == INVALID_SOCKET ||
-        send(static_cast<SOCKET>(m_socket), text.data(), static_cast<int>(text.size()), 0) <= 0) {
+    if (send(m_socket, text.data(), static_cast<int>(text.size()), 0) <= 0) {
         ADD_FAILURE() << "no simulator connection for: " << line;
         return data;
     }
@@ -144,7 +147,7 @@ std::vector<std::string> Simulator::Command(const std::string& line)
         const size_t end = m_pending.find('\n');
         if (end == std::string::npos) {
             char chunk[512];
-            const int n = recv(static_cast<SOCKET>(m_socket), chunk, sizeof chunk, 0);
+            const int n = recv(m_socket, chunk, sizeof chunk, 0);
             if (n <= 0) {
                 ADD_FAILURE() << "simulator command '" << line << "': connection lost or no answer";
                 return data;
@@ -152,10 +155,8 @@ std::vector<std::string> Simulator::Command(const std::string& line)
             m_pending.append(chunk, static_cast<size_t>(n));
             continue;
         }
-        std::string reply = m_pending.substr(0, end);
+        const std::string reply = m_pending.substr(0, end);
         m_pending.erase(0, end + 1);
-        if (!reply.empty() && reply.back() == '\r')
-            reply.pop_back();
         if (reply == "OK")
             return data;
         if (reply.compare(0, 3, "ERR") == 0) {
@@ -166,21 +167,17 @@ std::vector<std::string> Simulator::Command(const std::string& line)
     }
 }
 
-void Simulator::Send(const std::vector<unsigned char>& bytes)
-{
-    Command("send " + Hex(bytes.data(), bytes.size()));
-}
-
 std::vector<FrameRecord> Simulator::Frames()
 {
     std::vector<FrameRecord> frames;
-    for (const std::string& line : Command("frames")) {  // "frame DB 01 ... baud=9600 parity=N stop=1"
+    for (const std::string& line : Command("frames")) {  // "frame DB 01 ... DD baud=9600 parity=N stop=1 t=..."
         FrameRecord frame;
-        static_cast<LineRecord&>(frame) = ParseLine(line);
-        std::istringstream in(line.substr(0, line.find(" baud=")));
+        const size_t setting = std::min(line.find(" baud="), line.size());
+        std::istringstream in(line.substr(0, setting));
         std::string word;
         for (in >> word; in >> word;)
             frame.bytes.push_back(static_cast<unsigned char>(std::strtoul(word.c_str(), nullptr, 16)));
+        std::sscanf(line.c_str() + setting, " baud=%d parity=%c stop=%d", &frame.baud, &frame.parity, &frame.stopBits);
         frames.push_back(frame);
     }
     return frames;
@@ -203,7 +200,7 @@ SerialCommOverride::SerialCommOverride()
         DWORD type = 0;
         if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
             break;
-        m_saved.push_back({name, type, std::vector<unsigned char>(data, data + size)});
+        m_saved.emplace_back(name, type, std::vector<unsigned char>(data, data + size));
     }
     RegCloseKey(key);
 }
@@ -211,19 +208,15 @@ SerialCommOverride::SerialCommOverride()
 SerialCommOverride::~SerialCommOverride()
 {
     Clear();
-    for (const Value& value : m_saved)
-        SetRaw(value.name, value.type, value.data);
+    for (const auto& [name, type, data] : m_saved)
+        SetRaw(name, type, data);
 }
 
 void SerialCommOverride::Clear()
 {
-    HKEY key = OpenSerialComm(KEY_QUERY_VALUE | KEY_SET_VALUE);
+    HKEY key = OpenSerialComm(KEY_ALL_ACCESS);
     ASSERT_NE(key, nullptr);
-    char name[260];
-    DWORD nameLength = sizeof name;
-    while (RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-           RegDeleteValueA(key, name) == ERROR_SUCCESS)
-        nameLength = sizeof name;
+    EXPECT_EQ(RegDeleteTreeA(key, nullptr), ERROR_SUCCESS);  // its values, the key stays
     RegCloseKey(key);
 }
 
@@ -234,17 +227,14 @@ void SerialCommOverride::SetString(const std::string& name, const std::string& d
 
 void SerialCommOverride::SetRaw(const std::string& name, DWORD type, const std::vector<unsigned char>& data)
 {
-    HKEY key = OpenSerialComm(KEY_SET_VALUE);
-    ASSERT_NE(key, nullptr);
-    EXPECT_EQ(RegSetValueExA(key, name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size())),
+    EXPECT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSerialCommKey, name.c_str(), type, data.data(),
+                              static_cast<DWORD>(data.size())),
               ERROR_SUCCESS);
-    RegCloseKey(key);
 }
 
 void SerialCommOverride::RemoveKey()
 {
-    Clear();
-    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSerialCommKey), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSerialCommKey), ERROR_SUCCESS);
 }
 
 TestThread::TestThread(std::function<void()> fn) : m_fn(new std::function<void()>(std::move(fn)))
@@ -265,43 +255,6 @@ TestThread::~TestThread()
         delete m_fn;
     CloseHandle(m_thread);
 }
-
-bool TestThread::Join(DWORD timeoutMs)
-{
-    return WaitForSingleObject(m_thread, timeoutMs) == WAIT_OBJECT_0;
-}
-
-namespace {
-
-// Where a thread stopped by SuspendThread may be terminated with the process left sound
-// under Wine 8: in a wait (its context is then the return address in the system call's
-// stub) or in the test's or the port library's own code. Inside Wine's other system calls
-// it may not: a thread killed inside the comm-event wait's setup leaves a server thread
-// that never starts, and its handle, behind; one killed inside ntdll's locked sections can
-// take an ntdll lock with it (Wine 8 does not hold the termination signal back there), and
-// the next CreateThread hangs. Both were seen in this test rig. The places are found
-// before any thread is suspended: looking them up takes the loader lock, which a
-// suspended thread may hold.
-std::vector<std::pair<ULONG_PTR, ULONG_PTR>> SafePoints()
-{
-    std::vector<std::pair<ULONG_PTR, ULONG_PTR>> ranges;
-    for (HMODULE module : {GetModuleHandleA(nullptr), GetModuleHandleA("linkport.dll")}) {
-        if (module == nullptr)
-            continue;
-        const auto base = reinterpret_cast<ULONG_PTR>(module);
-        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
-        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + static_cast<ULONG_PTR>(dos->e_lfanew));
-        ranges.push_back({base, base + nt->OptionalHeader.SizeOfImage});
-    }
-    for (const char* wait : {"NtWaitForSingleObject", "NtWaitForMultipleObjects", "NtDelayExecution"}) {
-        const auto stub = reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleA("ntdll.dll"), wait));
-        if (stub != 0)
-            ranges.push_back({stub + 1, stub + 32});
-    }
-    return ranges;
-}
-
-}  // namespace
 
 // Suspends the thread until it is found at a safe point (a thread of these tests spends
 // nearly all its time in waits), then terminates it there.
@@ -333,17 +286,5 @@ bool TestThread::Terminate()
 
 double NowMs()
 {
-    static const LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-std::vector<unsigned char> Bytes(std::initializer_list<int> values)
-{
-    return std::vector<unsigned char>(values.begin(), values.end());
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Frame.h"
@@ -41,17 +42,18 @@ constexpr unsigned kHighPort = 17;      // simulated, number above 16
 constexpr unsigned kMissingPort = 7;    // defined, device missing
 constexpr unsigned kUndefinedPort = 9;  // not defined at all
 
-// The line setting in force at the simulator, as its pty's terminal settings tell it.
-struct LineRecord {
+// A frame that reached the simulator, with the line setting its pty's terminal settings
+// were at when it came in.
+struct FrameRecord {
+    std::vector<unsigned char> bytes;
     int baud = 0;
     char parity = '?';
     int stopBits = 0;
-    bool ixon = false, ixoff = false;
 };
-// A frame that reached the simulator, with the line setting it came in.
-struct FrameRecord : LineRecord {
-    std::vector<unsigned char> bytes;
-};
+
+// A command frame, and the reply the simulator gives to it.
+inline const std::vector<unsigned char> kFrame = {0xDB, 0x01, 0x0E, 0x71, 0x80, 0xDD};
+inline const std::vector<unsigned char> kReply = {0xEA, 0x0E, 0x5A, 0x98, 0xDD};
 
 // Control connection to the simulator behind COMn; a failed command fails the test.
 class Simulator {
@@ -64,14 +66,14 @@ public:
     std::vector<std::string> Command(const std::string& line);  // returns its data lines
     void Reset() { Command("reset"); }
     void Behave(const std::string& behaviour) { Command("behave " + behaviour); }
-    void Send(const std::vector<unsigned char>& bytes);
+    void Send(const std::vector<unsigned char>& bytes) { Command("send " + HexText(bytes.data(), bytes.size())); }
     std::vector<FrameRecord> Frames();
     int Holders() { return Count("holders"); }  // other processes holding the port's device open
     int Replies() { return Count("replies"); }
 
 private:
     int Count(const std::string& command);  // the number after the command's word
-    unsigned long long m_socket;
+    UINT_PTR m_socket;                      // a SOCKET
     std::string m_pending;
 };
 
@@ -90,12 +92,7 @@ public:
     void RemoveKey();
 
 private:
-    struct Value {
-        std::string name;
-        DWORD type;
-        std::vector<unsigned char> data;
-    };
-    std::vector<Value> m_saved;
+    std::vector<std::tuple<std::string, DWORD, std::vector<unsigned char>>> m_saved;  // name, type, data
 };
 
 // Runs fn on a thread of its own; Join waits at most timeoutMs and tells whether it ended.
@@ -105,7 +102,7 @@ public:
     ~TestThread();
     TestThread(const TestThread&) = delete;
     TestThread& operator=(const TestThread&) = delete;
-    bool Join(DWORD timeoutMs);
+    bool Join(DWORD timeoutMs) { return WaitForSingleObject(m_thread, timeoutMs) == WAIT_OBJECT_0; }
     // TerminateThread, once the thread is stopped in a wait or in code of its own rather
     // than inside a system call (see TestEnv.cpp); like TerminateThread it returns before
     // the thread is gone. For a thread that has started running fn: one still starting
@@ -119,7 +116,7 @@ private:
 };
 
 double NowMs();  // a monotonic clock in milliseconds
-std::vector<unsigned char> Bytes(std::initializer_list<int> values);
+inline std::vector<unsigned char> Bytes(std::initializer_list<int> values) { return {values.begin(), values.end()}; }
 // Names each case of a parameterised test after its row's name.
 inline constexpr auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
 inline std::string Hex(const unsigned char* bytes, size_t count) { return HexText(bytes, count); }
