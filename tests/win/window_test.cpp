@@ -306,14 +306,15 @@ TEST_P(TempFolderTest, TheLibraryIsDeployedOrTheFailureIsToldAndTestAndOkAreDisa
 
 INSTANTIATE_TEST_SUITE_P(TempFolders, TempFolderTest, ::testing::ValuesIn(kTempFolders), kCaseName);
 
-class EnduranceTest : public WindowTest {
-protected:
+using EnduranceTest = WindowTest;
+
+TEST_F(EnduranceTest, HandlesThreadsAndMemoryStayFlatOverManyRuns)
+{
     struct Usage {
         unsigned handles, threads;
         SIZE_T memory;
     };
-    Usage Measure(const char* when)
-    {
+    const auto measure = [this](const char* when) {
         PROCESS_MEMORY_COUNTERS_EX memory = {};
         memory.cb = sizeof memory;
         K32GetProcessMemoryInfo(app.Handle(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
@@ -322,25 +323,21 @@ protected:
         std::printf("%-28s handles %4u  threads %2u  private memory %6zu KiB\n", when, u.handles, u.threads,
                     u.memory / 1024);
         return u;
-    }
-};
-
-TEST_F(EnduranceTest, HandlesThreadsAndMemoryStayFlatOverManyRuns)
-{
+    };
     sim.Behave("silence");
     Start();
     ASSERT_EQ(Configure(kError, 15000).statuses.back(), kError);
-    const Usage first = Measure("after 1 run without a reply");
+    const Usage first = measure("after 1 run without a reply");
     for (int i = 1; i < 10; ++i)
         ASSERT_EQ(Configure(kError, 15000).statuses.back(), kError) << "run " << i;
-    const Usage ten = Measure("after 10 runs without reply");
+    const Usage ten = measure("after 10 runs without reply");
     EXPECT_EQ(sim.Frames().size(), 50u);
 
     sim.Reset();
     for (int i = 0; i < 200; ++i)
         ASSERT_EQ(Configure(kOk, 5000).statuses.back(), kOk) << "successful run " << i;
     EXPECT_EQ(sim.Replies(), 200);
-    const Usage all = Measure("after 200 successful runs");
+    const Usage all = measure("after 200 successful runs");
 
     EXPECT_GT(first.handles, 0u) << "the counts work";
     EXPECT_GT(first.memory, 0u);
