@@ -19,17 +19,6 @@ std::string FileBytes(const std::wstring& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-HMODULE LoadAsData(const char* variable)
-{
-    const std::string path = WindowsPathFromEnv(variable);
-    return LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-}
-
 TEST(DeployTest, WritesTheLibraryOverAnOldFileBindsItAndRemovesItAtExit)
 {
     const std::wstring path = UseTempFolder("deploy") + L"\\vx.dll";
@@ -47,7 +36,7 @@ TEST(DeployTest, WritesTheLibraryOverAnOldFileBindsItAndRemovesItAtExit)
     ASSERT_TRUE(library.Entries().Complete());
     EXPECT_EQ(library.Entries().ClosePort(), 1) << "the bound entries call the library";
     library.Remove();
-    EXPECT_FALSE(Exists(path)) << "the file is gone after exit";
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES) << "the file is gone after exit";
     EXPECT_EQ(GetModuleHandleW(path.c_str()), nullptr) << "the library is unloaded";
 }
 
@@ -68,7 +57,7 @@ TEST_P(DeployFailureTest, IsToldAndLeavesTheMissingEntriesUnboundAndNoFileBehind
     const FailureCase& c = GetParam();
     const std::wstring path = UseTempFolder(std::string("deploy-") + c.name) + L"\\vx.dll";
     DeleteFileW(path.c_str());
-    HMODULE module = LoadAsData(c.module);
+    HMODULE module = LoadLibraryExA(WindowsPathFromEnv(c.module).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(module, nullptr);
     CPortLibrary library;
     EXPECT_FALSE(library.Deploy(module));
@@ -78,7 +67,7 @@ TEST_P(DeployFailureTest, IsToldAndLeavesTheMissingEntriesUnboundAndNoFileBehind
     EXPECT_EQ(library.Entries().ClosePort, nullptr);
     EXPECT_EQ(library.Entries().TestPort != nullptr, c.someBound);
     library.Remove();
-    EXPECT_FALSE(Exists(path)) << "no library file is left in the temporary folder";
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES) << "no library file is left behind";
     FreeLibrary(module);
 }
 

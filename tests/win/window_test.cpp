@@ -51,8 +51,12 @@ protected:
         for (size_t i = 0; i < names.size(); ++i)
             ports.SetString("\\Device\\Serial" + std::to_string(i), names[i]);
     }
-    void UseTempFolder(const std::string& name) { SetLibraryFolder(::UseTempFolder(name)); }
-    void SetLibraryFolder(const std::wstring& folder) { libraryFile = L"\\\\?\\" + folder + L"\\vx.dll"; }
+    void UseTempFolder(const std::string& name)
+    {
+        const std::wstring folder = ::UseTempFolder(name);
+        CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr);  // a path longer than MAX_PATH needs the prefix
+        libraryFile = L"\\\\?\\" + folder + L"\\vx.dll";
+    }
     bool LibraryFileExists() const { return GetFileAttributesW(libraryFile.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
     void Start()  // the program inherits the temporary folder from this process
@@ -173,10 +177,22 @@ TEST_F(WindowTest, AnErrorIsShownInRedUntilASuccessfulRunShowsOkInBlack)
     EXPECT_EQ(sim.Holders(), 0) << "the port is released after the run";
 }
 
-TEST_F(WindowTest, TestTellsWhetherThePortOpensAndLeavesNoPortHeld)
+TEST_F(WindowTest, WithoutPortsTheButtonsSaySoThenTestFindsPortsAddedAndTellsWhetherOneOpensLeavingNoneHeld)
 {
-    ListPorts({"COM3", "COM" + std::to_string(kMissingPort)});
+    ListPorts({});
     Start();
+    EXPECT_EQ(Rows(kPortList), std::vector<std::wstring>{});
+    ASSERT_TRUE(ClickButton(Control(kConfigure)));
+    EXPECT_EQ(TakeMessageBox(), L"quillane VR7|Please select the communication port!");
+    ASSERT_TRUE(ClickButton(Control(kTest)));
+    EXPECT_EQ(TakeMessageBox(), L"quillane VR7|Serial port not exists!");
+
+    ListPorts({"COM3", "COM" + std::to_string(kMissingPort)});
+    ASSERT_TRUE(ClickButton(Control(kTest)));
+    EXPECT_EQ(TakeMessageBox(1000), L"<none>") << "the list is filled, no test yet";
+    EXPECT_EQ(Rows(kPortList), (std::vector<std::wstring>{L"COM3", L"COM" + std::to_wstring(kMissingPort)}));
+    EXPECT_EQ(ReadComboSelection(Control(kPortList)), 0);
+
     ASSERT_TRUE(ClickButton(Control(kTest)));
     EXPECT_EQ(TakeMessageBox(), L"Information|OK");
     EXPECT_EQ(sim.Holders(), 0) << "the port is closed after the test";
@@ -188,23 +204,6 @@ TEST_F(WindowTest, TestTellsWhetherThePortOpensAndLeavesNoPortHeld)
     EXPECT_EQ(TakeMessageBox(),
               L"quillane VR7|Failed to open serial port! Please check the serial port is already open");
     EXPECT_EQ(CountHandles(app.Id()), handles) << "the device that failed the test is not kept open";
-}
-
-TEST_F(WindowTest, WithoutPortsTheButtonsSaySoAndTestFindsAPortAddedLater)
-{
-    ListPorts({});
-    Start();
-    EXPECT_EQ(Rows(kPortList), std::vector<std::wstring>{});
-    ASSERT_TRUE(ClickButton(Control(kConfigure)));
-    EXPECT_EQ(TakeMessageBox(), L"quillane VR7|Please select the communication port!");
-    ASSERT_TRUE(ClickButton(Control(kTest)));
-    EXPECT_EQ(TakeMessageBox(), L"quillane VR7|Serial port not exists!");
-
-    ListPorts({"COM3"});
-    ASSERT_TRUE(ClickButton(Control(kTest)));
-    EXPECT_EQ(TakeMessageBox(1000), L"<none>") << "the list is filled, no test yet";
-    EXPECT_EQ(Rows(kPortList), std::vector<std::wstring>{L"COM3"});
-    EXPECT_EQ(ReadComboSelection(Control(kPortList)), 0);
 }
 
 TEST_F(WindowTest, TheSystemMenuOpensTheAboutBox)
@@ -275,16 +274,10 @@ class TempFolderTest : public WindowTest, public ::testing::WithParamInterface<T
 TEST_P(TempFolderTest, TheLibraryIsDeployedOrTheFailureIsToldAndTestAndOkAreDisabled)
 {
     const TempFolderCase& c = GetParam();
-    if (c.folder != nullptr) {
+    if (c.folder != nullptr)
         UseTempFolder(c.folder);
-    } else {
-        std::wstring folder = Widen(WindowsPathFromEnv("QUILLANE_RUN_DIR")) + L"\\";
-        folder += std::wstring(c.pathLength - folder.size(), L'p');
-        CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr);
-        SetEnvironmentVariableW(L"TMP", folder.c_str());
-        SetEnvironmentVariableW(L"TEMP", folder.c_str());
-        SetLibraryFolder(folder);
-    }
+    else  // the run's folder, a backslash, then p's
+        UseTempFolder(std::string(c.pathLength - Widen(WindowsPathFromEnv("QUILLANE_RUN_DIR")).size() - 1, 'p'));
     HANDLE held = INVALID_HANDLE_VALUE;
     if (c.heldFile) {  // as on Windows when another copy has it loaded
         held = CreateFileW(libraryFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -313,16 +306,15 @@ TEST_P(TempFolderTest, TheLibraryIsDeployedOrTheFailureIsToldAndTestAndOkAreDisa
 
 INSTANTIATE_TEST_SUITE_P(TempFolders, TempFolderTest, ::testing::ValuesIn(kTempFolders), kCaseName);
 
-// The program over many runs: ten without a reply (fifty stopped waiters), then two
-// hundred successful ones, with its handles, threads and memory watched.
-class EnduranceTest : public WindowTest {
-protected:
+using EnduranceTest = WindowTest;
+
+TEST_F(EnduranceTest, HandlesThreadsAndMemoryStayFlatOverManyRuns)
+{
     struct Usage {
         unsigned handles, threads;
         SIZE_T memory;
     };
-    Usage Measure(const char* when)
-    {
+    const auto measure = [this](const char* when) {
         PROCESS_MEMORY_COUNTERS_EX memory = {};
         memory.cb = sizeof memory;
         K32GetProcessMemoryInfo(app.Handle(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
@@ -331,25 +323,21 @@ protected:
         std::printf("%-28s handles %4u  threads %2u  private memory %6zu KiB\n", when, u.handles, u.threads,
                     u.memory / 1024);
         return u;
-    }
-};
-
-TEST_F(EnduranceTest, HandlesThreadsAndMemoryStayFlatOverManyRuns)
-{
+    };
     sim.Behave("silence");
     Start();
     ASSERT_EQ(Configure(kError, 15000).statuses.back(), kError);
-    const Usage first = Measure("after 1 run without a reply");
+    const Usage first = measure("after 1 run without a reply");
     for (int i = 1; i < 10; ++i)
         ASSERT_EQ(Configure(kError, 15000).statuses.back(), kError) << "run " << i;
-    const Usage ten = Measure("after 10 runs without reply");
+    const Usage ten = measure("after 10 runs without reply");
     EXPECT_EQ(sim.Frames().size(), 50u);
 
     sim.Reset();
     for (int i = 0; i < 200; ++i)
         ASSERT_EQ(Configure(kOk, 5000).statuses.back(), kOk) << "successful run " << i;
     EXPECT_EQ(sim.Replies(), 200);
-    const Usage all = Measure("after 200 successful runs");
+    const Usage all = measure("after 200 successful runs");
 
     EXPECT_GT(first.handles, 0u) << "the counts work";
     EXPECT_GT(first.memory, 0u);
