@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Checks beyond the tests: the host tests under AddressSanitizer and UBSan, fuzzing of
-# the frame, reply and port-name parsers, cppcheck, clang-tidy, and a warning-free
-# (-Werror) 64-bit Windows build of every target.
+# Checks beyond the tests: every script stored with its run bit, the host tests under
+# AddressSanitizer and UBSan, fuzzing of the frame, reply and port-name parsers, cppcheck,
+# clang-tidy, and a warning-free (-Werror) 64-bit Windows build of every target.
 #
 #   scripts/checks.sh                 all checks
-#   scripts/checks.sh fuzz tidy       only the named ones: sanitize fuzz cppcheck werror tidy
+#   scripts/checks.sh fuzz tidy       only the named ones: modes sanitize fuzz cppcheck werror tidy
 #
 # QUILLANE_FUZZ_SECONDS sets how long each fuzz target runs (default 20). Builds go to
 # build-chk-sanitize, build-chk-fuzz and build-chk-win64, logs to build-chk-logs.
@@ -14,7 +14,7 @@ cd "$root"
 jobs=$(nproc)
 fuzz_seconds=${QUILLANE_FUZZ_SECONDS:-20}
 logs=$root/build-chk-logs
-all_checks=(sanitize fuzz cppcheck werror tidy)
+all_checks=(modes sanitize fuzz cppcheck werror tidy)
 mkdir -p "$logs"
 
 sanitize_flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
@@ -23,6 +23,19 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
 # The project's own code, for the static checks.
 own_code="^$root/(app|core|cli|portlib|tools)/"
+
+# Every tracked file that begins with #! is stored with mode 100755: a script called by
+# path fails with "Permission denied" only on the machine that reaches that step.
+check_modes() {
+  local bad=0 mode path
+  while read -r mode _ _ path; do
+    if [ "$(head -c 2 "$path")" = '#!' ] && [ "$mode" != 100755 ]; then
+      echo "error: $path begins with #! but is stored with mode $mode (git update-index --chmod=+x $path)"
+      bad=1
+    fi
+  done < <(git ls-files -s)
+  return "$bad"
+}
 
 check_sanitize() {
   CC=clang CXX=clang++ cmake -S . -B build-chk-sanitize -DCMAKE_BUILD_TYPE=Debug \
