@@ -131,19 +131,20 @@ bool CSerialChannel::EndTransfer(DWORD boundMs)
 // record, the event or the device are used or released. Under Wine the system cancels a
 // terminated thread's reads and writes, but a comm-event wait ends only when the mask is
 // set again, and its poller thread then writes the event word and the record and sets
-// the event from its own thread.
+// the event from its own thread. A cancelled operation, and one the system cancelled with
+// its thread, signals within milliseconds (under Wine its completion may run during this
+// very wait); one that has not completed by the bound (the thread was killed after
+// marking it and before the system took it on, or the driver keeps it) leaves its block
+// to the driver, and the caller releases the device.
 void CSerialChannel::CollectOrphaned()
 {
     if (m_outstanding == Operation::None)
         return;
     if (m_outstanding == Operation::CommEvent)
         m_api.SetCommMask(m_device, m_eventMask);
-    m_api.CancelIoEx(m_device, &m_overlapped);
-    // A cancelled operation, and one the system cancelled with its thread, signals within
-    // milliseconds (under Wine its completion may run during this very wait). No event
-    // comes only when the thread was killed after marking the operation and before the
-    // system took it on; the bound ends the wait then.
-    WaitForSingleObject(m_overlapped.hEvent, kCollectBoundMs);
+    m_api.CancelIoEx(m_device, &m_io->overlapped);
+    if (!Collected())
+        m_io = new IoBlock;  // the old one may still be written: never freed
     m_outstanding = Operation::None;
 }
 

@@ -60,10 +60,19 @@ int CPortDriver::WaitReceive(BYTE* buffer, int capacity, int count, int* receive
     if (received != nullptr)
         *received = 0;
     if (count > capacity)
-        return 0;
+        return 0;  // before any port activity
     if (buffer == nullptr && count > 0)
         return 0;
     m_channel.Purge(CSerialChannel::kPurgeInput);
+    return WaitReceiveKept(buffer, capacity, count, received);
+}
+
+int CPortDriver::WaitReceiveKept(BYTE* buffer, int capacity, int count, int* received)
+{
+    if (received != nullptr)
+        *received = 0;
+    if (count > capacity || (buffer == nullptr && count > 0))
+        return 0;
     try {
         for (int i = 0; i < count; ++i) {
             if (!m_channel.WaitByte(&buffer[i]))

@@ -23,6 +23,9 @@ public:
     int Receive(BYTE* buffer, int length, DWORD timeoutMs);
     // *received (when given) tells how many bytes arrived, also when it fails.
     int WaitReceive(BYTE* buffer, int capacity, int count, int* received = nullptr);
+    // WaitReceive without its purge: every byte that arrived since the caller's own purge
+    // counts. For the console program, which purges just before its frame goes out.
+    int WaitReceiveKept(BYTE* buffer, int capacity, int count, int* received);
 
 private:
     CSerialChannel& m_channel;  // outlives the driver

@@ -3,8 +3,11 @@
 // transfer whose thread was killed, are in ChannelTransfer.cpp.
 #include "SerialChannel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 
 #include "ChannelLock.h"
 
@@ -28,6 +31,21 @@ void MakeLineClean(DCB& dcb)
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
 }
 
+// Sizes an operation's buffer, with a copy of the bytes to write (or zeros); false when
+// there is no memory for it, which fails the operation rather than throwing out of it.
+bool Fill(std::vector<BYTE>& buffer, const BYTE* bytes, std::size_t count)
+{
+    try {
+        if (bytes != nullptr)
+            buffer.assign(bytes, bytes + count);
+        else
+            buffer.assign(count, 0);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 // Marks the record busy with one operation from just before it starts until it has been
@@ -47,10 +65,9 @@ private:
 };
 
 CSerialChannel::CSerialChannel(const CommApi& api)
-    : m_open(0), m_overlapped(), m_device(nullptr), m_timeouts(), m_port(0), m_portBuffer(nullptr),
-      m_eventMask(0), m_bufferSize(0), m_api(api), m_eventWord(0), m_byte(0),
-      m_guard(CreateMutexA(nullptr, FALSE, nullptr)), m_transfer(TransferState::None), m_transferThread(nullptr),
-      m_outstanding(Operation::None), m_stop(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
+    : m_open(0), m_io(new IoBlock), m_device(nullptr), m_timeouts(), m_port(0), m_portBuffer(nullptr),
+      m_eventMask(0), m_bufferSize(0), m_api(api), m_guard(CreateMutexA(nullptr, FALSE, nullptr)),
+      m_transfer(TransferState::None), m_transferThread(nullptr), m_outstanding(Operation::None), m_stop(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
       m_idle(CreateEventA(nullptr, TRUE, TRUE, nullptr))
 {
 }
@@ -59,7 +76,9 @@ CSerialChannel::~CSerialChannel()
 {
     std::free(m_portBuffer);
     m_portBuffer = nullptr;
-    Close();
+    if (!Release())
+        return;  // a transfer still runs on another thread: what it uses stays to the process's end
+    delete m_io;
     CloseHandle(m_idle);
     CloseHandle(m_stop);
     CloseHandle(m_guard);
@@ -71,10 +90,10 @@ int CSerialChannel::OpenDevice(UINT port, UINT eventMask, UINT outputQueueSize, 
         return 0;
     if (!EndTransfer(0))
         return 0;  // a transfer still runs on the device
-    if (m_overlapped.hEvent != nullptr)
-        ResetEvent(m_overlapped.hEvent);
+    if (m_io->overlapped.hEvent != nullptr)
+        ResetEvent(m_io->overlapped.hEvent);
     else
-        m_overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        m_io->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
     // The \\.\ form reaches every COM port; a plain "COMn" reaches only COM1 to COM9.
     char deviceName[16];
@@ -93,8 +112,9 @@ int CSerialChannel::OpenDevice(UINT port, UINT eventMask, UINT outputQueueSize, 
     m_timeouts.WriteTotalTimeoutConstant = kTimeoutMs;
 
     if (m_device != nullptr) {
-        m_api.CloseHandle(m_device);
+        const HANDLE held = m_device;
         m_device = nullptr;
+        m_api.CloseHandle(held);
     }
     HANDLE device = m_api.CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OVERLAPPED, nullptr);
@@ -102,8 +122,8 @@ int CSerialChannel::OpenDevice(UINT port, UINT eventMask, UINT outputQueueSize, 
         return 0;
     m_device = device;
     if (!m_api.SetupComm(m_device, inputQueueSize, outputQueueSize)) {
-        m_api.CloseHandle(m_device);
         m_device = nullptr;
+        m_api.CloseHandle(device);
         return 0;
     }
     if (!m_api.SetCommTimeouts(m_device, &m_timeouts))
@@ -144,6 +164,13 @@ int CSerialChannel::Configure(UINT port, int baud, char parity, int dataBits, in
 
 int CSerialChannel::Close()
 {
+    Release();
+    return 1;
+}
+
+// Close's work; false when a transfer still holds the channel after the bound.
+bool CSerialChannel::Release()
+{
     {
         ChannelLock lock(m_guard);
         m_open = 0;  // from here on no transfer is admitted
@@ -154,31 +181,34 @@ int CSerialChannel::Close()
     // is a safety net for a live transfer that does not react: its handles are then left
     // as they are, never closed under it.
     if (!EndTransfer(kStopBoundMs))
-        return 1;
+        return false;
 
     ChannelLock lock(m_guard);
     ReleaseDevice();
-    if (m_overlapped.hEvent != nullptr) {
-        CloseHandle(m_overlapped.hEvent);
-        m_overlapped.hEvent = nullptr;
-    }
-    return 1;
+    const HANDLE event = m_io->overlapped.hEvent;
+    m_io->overlapped.hEvent = nullptr;
+    if (event != nullptr)
+        CloseHandle(event);
+    return true;
 }
 
+// The field is cleared before the handle is closed, so that a thread killed in between
+// leaks the handle rather than closing it twice.
 void CSerialChannel::ReleaseDevice()
 {
-    if (m_device == nullptr)
+    const HANDLE device = m_device;
+    if (device == nullptr)
         return;
-    m_api.PurgeComm(m_device, kPurgeAll);
+    m_device = nullptr;
+    m_api.PurgeComm(device, kPurgeAll);
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
-    if (m_api.GetCommState(m_device, &dcb)) {
+    if (m_api.GetCommState(device, &dcb)) {
         dcb.fDtrControl = DTR_CONTROL_DISABLE;
         dcb.fRtsControl = RTS_CONTROL_DISABLE;
-        m_api.SetCommState(m_device, &dcb);  // a failed write is ignored
+        m_api.SetCommState(device, &dcb);  // a failed write is ignored
     }
-    m_api.CloseHandle(m_device);
-    m_device = nullptr;
+    m_api.CloseHandle(device);
 }
 
 int CSerialChannel::Purge(DWORD flags)
@@ -190,29 +220,34 @@ int CSerialChannel::Purge(DWORD flags)
 }
 
 
+// Reads and writes go through the block's own buffer, so that a driver that completes an
+// operation late can never touch the caller's storage.
 int CSerialChannel::DoWrite(const BYTE* data, int length)
 {
     if (length < 0 || (data == nullptr && length > 0))
         return 0;
-    m_overlapped.Offset = 0;
-    m_overlapped.OffsetHigh = 0;
+    OVERLAPPED& record = m_io->overlapped;
+    record.Offset = 0;
+    record.OffsetHigh = 0;
     DWORD errors = 0;
     if (!m_api.ClearCommError(m_device, &errors, nullptr))
         return 0;
-    ResetEvent(m_overlapped.hEvent);
+    if (!Fill(m_io->data, data, static_cast<std::size_t>(length)))
+        return 0;
+    ResetEvent(record.hEvent);
     const Outstanding write(*this, Operation::Io);
     DWORD written = 0;
-    if (m_api.WriteFile(m_device, data, static_cast<DWORD>(length), &written, &m_overlapped))
+    if (m_api.WriteFile(m_device, m_io->data.data(), static_cast<DWORD>(length), &written, &record))
         return 1;
     if (GetLastError() != ERROR_IO_PENDING)
         return 0;
     // No limit of its own: the write timeouts end the transfer within 50 x length + 50 ms.
     if (Await(INFINITE) != Outcome::Completed) {
-        CancelAndCollect(false);
+        CancelAndCollect(false, &written);
         return 0;
     }
     written = 0;
-    m_api.GetOverlappedResult(m_device, &m_overlapped, &written, FALSE);
+    m_api.GetOverlappedResult(m_device, &record, &written, FALSE);
     return written == static_cast<DWORD>(length) ? 1 : 0;
 }
 
@@ -222,34 +257,43 @@ int CSerialChannel::DoRead(BYTE* buffer, int length, DWORD timeoutMs)
         return 0;
     if (QueuedBytes() == 0 && timeoutMs == 0)
         return 0;
-    ResetEvent(m_overlapped.hEvent);
+    IoBlock& io = *m_io;
+    if (!Fill(io.data, nullptr, static_cast<std::size_t>(length)))
+        return 0;
+    ResetEvent(io.overlapped.hEvent);
     const Outstanding read(*this, Operation::Io);
     DWORD received = 0;
-    if (m_api.ReadFile(m_device, buffer, static_cast<DWORD>(length), &received, &m_overlapped))
-        return 1;
-    if (GetLastError() != ERROR_IO_PENDING)
-        return 0;
-    // Judged by the event alone: Wine reports a read that timed out with no byte as a
-    // failure, Windows as a success with 0 bytes; both count as a read that ended.
-    if (Await(timeoutMs) == Outcome::Completed)
-        return 1;
-    // The time limit passed: the read is cancelled and collected here, so that no byte
-    // lands in the caller's buffer after this returns.
-    CancelAndCollect(false);
-    return 0;
+    int result = 1;
+    if (!m_api.ReadFile(m_device, io.data.data(), static_cast<DWORD>(length), &received, &io.overlapped)) {
+        if (GetLastError() != ERROR_IO_PENDING)
+            return 0;
+        // Judged by the event alone: Wine reports a read that timed out with no byte as a
+        // failure, Windows as a success with 0 bytes; both count as a read that ended.
+        if (Await(timeoutMs) == Outcome::Completed) {
+            m_api.GetOverlappedResult(m_device, &io.overlapped, &received, FALSE);
+        } else if (CancelAndCollect(false, &received)) {
+            result = 0;  // the time limit passed; what came meanwhile is still the caller's
+        } else {
+            return 0;  // the driver kept the read
+        }
+    }
+    std::memcpy(buffer, io.data.data(), std::min<std::size_t>(received, io.data.size()));
+    return result;
 }
 
 CSerialChannel::ByteRead CSerialChannel::DoReadByte(BYTE* out, DWORD timeoutMs)
 {
     if (QueuedBytes() == 0 && timeoutMs == 0)
         return ByteRead::None;
-    ResetEvent(m_overlapped.hEvent);
+    IoBlock& io = *m_io;
+    io.data.assign(1, 0);
+    ResetEvent(io.overlapped.hEvent);
     const Outstanding read(*this, Operation::Io);
     DWORD received = 0;
-    if (m_api.ReadFile(m_device, &m_byte, 1, &received, &m_overlapped)) {
+    if (m_api.ReadFile(m_device, io.data.data(), 1, &received, &io.overlapped)) {
         if (received != 1)
             return ByteRead::Failed;  // ended at once without a byte: the line is gone
-        *out = m_byte;
+        *out = io.data[0];
         return ByteRead::Got;
     }
     if (GetLastError() != ERROR_IO_PENDING)
@@ -257,9 +301,10 @@ CSerialChannel::ByteRead CSerialChannel::DoReadByte(BYTE* out, DWORD timeoutMs)
     const Outcome outcome = Await(timeoutMs);
     if (outcome == Outcome::Completed) {
         received = 0;
-        m_api.GetOverlappedResult(m_device, &m_overlapped, &received, FALSE);
+        m_api.GetOverlappedResult(m_device, &io.overlapped, &received, FALSE);
     } else {
-        received = CancelAndCollect(false);
+        if (!CancelAndCollect(false, &received))
+            return ByteRead::Failed;  // the driver kept the read, and the device is released
         // A byte that arrived while the read was being cancelled is kept, not lost; a
         // stopped transfer ends without a byte all the same.
         if (outcome == Outcome::Stopped)
@@ -267,7 +312,7 @@ CSerialChannel::ByteRead CSerialChannel::DoReadByte(BYTE* out, DWORD timeoutMs)
     }
     if (received != 1)
         return ByteRead::None;
-    *out = m_byte;
+    *out = io.data[0];
     return ByteRead::Got;
 }
 
@@ -283,20 +328,22 @@ int CSerialChannel::DoWaitByte(BYTE* out)
         if (Stopping())
             return 0;
         if (watchEvents) {
-            m_eventWord = 0;
-            ResetEvent(m_overlapped.hEvent);
+            IoBlock& io = *m_io;
+            io.eventWord = 0;
+            ResetEvent(io.overlapped.hEvent);
             const Outstanding wait(*this, Operation::CommEvent);
-            if (!m_api.WaitCommEvent(m_device, &m_eventWord, &m_overlapped)) {
+            if (!m_api.WaitCommEvent(m_device, &io.eventWord, &io.overlapped)) {
                 if (GetLastError() != ERROR_IO_PENDING)
                     return 0;  // failed outright: nothing would ever signal the event
                 if (Await(INFINITE) != Outcome::Completed) {
-                    CancelAndCollect(true);
+                    DWORD ignored = 0;
+                    CancelAndCollect(true, &ignored);
                     return 0;
                 }
                 DWORD ignored = 0;  // collected before the record is reused
-                m_api.GetOverlappedResult(m_device, &m_overlapped, &ignored, FALSE);
+                m_api.GetOverlappedResult(m_device, &io.overlapped, &ignored, FALSE);
             }
-            watchEvents = (m_eventWord & m_eventMask) != 0;
+            watchEvents = (io.eventWord & m_eventMask) != 0;
         }
         // A byte is due, or the wait ended without one. The read waits up to its time
         // limit; one that cannot even start means the line is gone (a device unplugged, a
@@ -325,7 +372,7 @@ DWORD CSerialChannel::QueuedBytes()
 
 CSerialChannel::Outcome CSerialChannel::Await(DWORD timeoutMs)
 {
-    const HANDLE events[2] = {m_overlapped.hEvent, m_stop};
+    const HANDLE events[2] = {m_io->overlapped.hEvent, m_stop};
     switch (WaitForMultipleObjects(2, events, FALSE, timeoutMs)) {
     case WAIT_OBJECT_0:
         return Outcome::Completed;
@@ -338,18 +385,44 @@ CSerialChannel::Outcome CSerialChannel::Await(DWORD timeoutMs)
     }
 }
 
-// Ends the operation in progress and waits until the system has finished with the record
-// and the buffer (a cancelled operation always completes); returns the bytes it transferred.
-// The event stays signalled: every operation resets it before it starts, and a reclaim
-// after a termination here must find it signalled while the operation is still marked.
-DWORD CSerialChannel::CancelAndCollect(bool commEventWait)
+// Ends the operation in progress and waits, within a bound, until the system has
+// finished with the record and the buffer; *transferred tells the bytes it moved. False
+// when the driver kept the operation: the block is then left to it and the device
+// released (AbandonIo), so the transfer must end. The event stays signalled: every
+// operation resets it before it starts, and a reclaim after a termination here must find
+// it signalled while the operation is still marked.
+bool CSerialChannel::CancelAndCollect(bool commEventWait, DWORD* transferred)
 {
+    *transferred = 0;
     if (commEventWait)
         m_api.SetCommMask(m_device, m_eventMask);  // ends a pending comm-event wait, also under Wine
-    m_api.CancelIoEx(m_device, &m_overlapped);
-    DWORD transferred = 0;
-    m_api.GetOverlappedResult(m_device, &m_overlapped, &transferred, TRUE);
-    return transferred;
+    m_api.CancelIoEx(m_device, &m_io->overlapped);
+    if (!Collected()) {
+        AbandonIo();
+        return false;
+    }
+    m_api.GetOverlappedResult(m_device, &m_io->overlapped, transferred, FALSE);
+    return true;
+}
+
+// A cancelled operation has completed within the bound: its event is set and the system
+// no longer counts it pending.
+bool CSerialChannel::Collected()
+{
+    return WaitForSingleObject(m_io->overlapped.hEvent, kCollectBoundMs) == WAIT_OBJECT_0 &&
+           HasOverlappedIoCompleted(&m_io->overlapped);
+}
+
+// On a transfer's thread: the driver has not completed a cancelled operation, and may
+// still write into the block and set its event at any time, so the block is never freed,
+// reused or closed. The channel is Closed until the next Configure, which takes a fresh
+// block; releasing the device now is the driver's last cancel request.
+void CSerialChannel::AbandonIo()
+{
+    m_io = new IoBlock;
+    ChannelLock lock(m_guard);
+    m_open = 0;
+    ReleaseDevice();
 }
 
 bool CSerialChannel::Stopping() const

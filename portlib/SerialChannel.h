@@ -24,6 +24,15 @@
 // ever waited for (Close: within kStopBoundMs, as a safety net if it does not react to
 // the stop); no timeout alone ever decides that a thread is gone.
 //
+// A driver may never complete an operation it was asked to cancel (some virtual and
+// Bluetooth serial drivers are reported to). Every wait on a cancelled operation is
+// therefore bounded; an operation that has not completed by then keeps its storage (the
+// record, its event and the bytes it reads or writes: an IoBlock) for ever, since the
+// driver may still write into it; the device is released (closing it is the last cancel
+// request a driver gets) and the channel goes on with a fresh block. A transfer that is
+// still on the channel when it is destroyed (one whose platform call never returns) keeps
+// the guard, the events and the block it uses, to the process's end.
+//
 // The guard is a kernel mutex held only over steps that never wait, so a live owner lets
 // go at once and an owner killed inside is handed over as WAIT_ABANDONED: waiting for it
 // always ends. Every guarded step leaves a state the next owner can take over, whichever
@@ -36,6 +45,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "CommApi.h"
 
 class CSerialChannel {
@@ -47,7 +58,7 @@ public:
     static constexpr DWORD kTimeoutMs = 50;         // every member of the device timeouts
     static constexpr DWORD kByteTimeLimitMs = 100;  // ReadByte inside WaitByte
     static constexpr DWORD kStopBoundMs = 2000;     // Close waiting for a live transfer to leave
-    static constexpr DWORD kCollectBoundMs = 250;   // a killed transfer's cancelled operation
+    static constexpr DWORD kCollectBoundMs = 250;   // a cancelled operation completing
 
     explicit CSerialChannel(const CommApi& api = Win32CommApi());
     virtual ~CSerialChannel();
@@ -73,6 +84,13 @@ private:
     enum class ByteRead { Got, None, Failed };
     class Transfer;     // admits one transfer at a time while the channel is open
     class Outstanding;  // marks the record busy with one operation until it is collected
+    // What an overlapped operation hands to the system. Replaced, never freed, when a
+    // driver does not complete a cancelled operation.
+    struct IoBlock {
+        OVERLAPPED overlapped = {};  // hEvent: the channel's manual-reset event, or null
+        DWORD eventWord = 0;         // written by a comm-event wait
+        std::vector<BYTE> data;      // the bytes a read fills or a write sends
+    };
 
     int DoWrite(const BYTE* data, int length);
     int DoRead(BYTE* buffer, int length, DWORD timeoutMs);
@@ -80,17 +98,20 @@ private:
     int DoWaitByte(BYTE* out);
     DWORD QueuedBytes();
     Outcome Await(DWORD timeoutMs);
-    DWORD CancelAndCollect(bool commEventWait);
+    bool CancelAndCollect(bool commEventWait, DWORD* transferred);
+    bool Collected();
+    void AbandonIo();
     bool Stopping() const;
+    bool Release();
     bool EndTransfer(DWORD boundMs);
     void CollectOrphaned();
     void FreeTransfer();
     void ReleaseDevice();
 
     int m_open;
-    // The one record of every overlapped operation (writes, reads, comm-event waits): one
-    // operation at a time. hEvent is the channel's manual-reset event, or null.
-    OVERLAPPED m_overlapped;
+    // The one record of every overlapped operation (writes, reads, comm-event waits), with
+    // what the operation works on: one operation at a time. Never null.
+    IoBlock* m_io;
     HANDLE m_device;  // null when none is held
     COMMTIMEOUTS m_timeouts;
     UINT m_port;
@@ -99,8 +120,6 @@ private:
     UINT m_bufferSize;
 
     const CommApi& m_api;
-    DWORD m_eventWord;  // written by a comm-event wait; a member, so it outlives any wait
-    BYTE m_byte;        // ReadByte's target, for the same reason
     HANDLE m_guard;  // kernel mutex; guards m_open, the transfer record and the device's release
     // The transfer that holds the channel: None; Running, on the thread m_transferThread
     // (a duplicated handle, null until recorded); Reclaiming, its thread gone and what it

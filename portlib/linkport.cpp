@@ -1,13 +1,14 @@
 // The library's two global objects, its seven exports and its entry point.
 #include <windows.h>
 
+#include "DeviceApi.h"
 #include "PortDriver.h"
 #include "SerialChannel.h"
 #include "linkport.h"
 
 // Defined in this order in one file: the channel is constructed first and destroyed last,
 // so the driver's destructor (which closes the port) still finds it.
-CSerialChannel g_channel;
+CSerialChannel g_channel(DeviceApi());
 static CPortDriver g_driver(g_channel);
 
 extern "C" {

@@ -2,7 +2,8 @@
 // DTR and RTS, flow control and character handling left on the port, a state write that
 // fails, a write that completes short, a comm-event wait that fails outright, and a wait
 // that Close must end and collect before it releases the device, also when its thread was
-// terminated and the wait ends only from a thread of its own.
+// terminated and the wait ends only from a thread of its own, and a wait the driver never
+// completes although it was cancelled.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "SerialChannel.h"
+#include "StandIn.h"
 #include "TestEnv.h"
 
 namespace {
@@ -19,8 +21,8 @@ HANDLE const kDevice = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4242));
 
 // How a comm-event wait ends: at its start with an error; at once without an event (as
 // over a pty under Wine); when it is cancelled; or, as Wine's poller thread ends it (which
-// CancelIoEx does not reach), from a thread of its own once the mask is set again.
-enum class Wait { Fails, EndsEmpty, EndsOnCancel, EndsOnMask };
+// CancelIoEx does not reach), from a thread of its own once the mask is set again; or never.
+enum class Wait { Fails, EndsEmpty, EndsOnCancel, EndsOnMask, Never };
 
 // What the stand-in device does, and what was done to it. Writes go pending and complete
 // at once; reads fail to start, as on a line that is gone.
@@ -111,7 +113,7 @@ BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD mask, LPOVERLAPPED overlapped)
     g_fake.waitRecord = overlapped;
     if (g_fake.wait == Wait::EndsEmpty)
         SetEvent(overlapped->hEvent);
-    g_waitPending = g_fake.wait == Wait::EndsOnCancel || g_fake.wait == Wait::EndsOnMask;
+    g_waitPending = g_fake.wait == Wait::EndsOnCancel || g_fake.wait == Wait::EndsOnMask || g_fake.wait == Wait::Never;
     SetLastError(g_fake.wait == Wait::Fails ? ERROR_INVALID_PARAMETER : ERROR_IO_PENDING);
     return FALSE;
 }
@@ -243,6 +245,38 @@ TEST_F(ChannelTest, AWaitEndsByItselfOrCloseEndsAndCollectsItBeforeItReleasesThe
         EXPECT_EQ(channel.Write(kFrame.data(), 6), 1) << "the channel takes no transfers again";
         channel.Close();
     }
+}
+
+// A driver that never completes a wait cancelled after its thread was terminated: Close
+// still returns within its bound and releases the device, the channel goes on with fresh
+// storage, and destroying it frees or closes neither the record nor the event the driver
+// may still use. (A live waiter's wait: linkport_unload_test, through the library.)
+TEST_F(ChannelTest, AWaitTheDriverNeverCompletesIsLeftToItAndTheChannelGoesOn)
+{
+    g_fake.wait = Wait::Never;
+    KeptOperations kept = {};
+    BYTE out = 0;
+    {
+        CSerialChannel local(kFakeApi);
+        ASSERT_EQ(Configure(local), 1);
+        TestThread waiter([&] { local.WaitByte(&out); });
+        for (int waited = 0; !g_waitPending && waited < 1000; waited += 5)
+            Sleep(5);
+        ASSERT_TRUE(g_waitPending && waiter.Terminate());
+        OVERLAPPED* record = g_fake.waitRecord;
+        kept.kept[kept.count++] = {record, record->hEvent, nullptr, &out};
+        DuplicateHandle(GetCurrentProcess(), record->hEvent, GetCurrentProcess(), &kept.kept[0].own, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        const double start = NowMs();
+        EXPECT_EQ(local.Close(), 1);
+        EXPECT_LT(NowMs() - start, 1000.0);
+        EXPECT_EQ(g_fake.closes, 1) << "the device is released";
+        ASSERT_EQ(Configure(local), 1);
+        EXPECT_EQ(local.Write(kFrame.data(), 6), 1) << "the channel goes on";
+    }
+    int intact = 0, open = 0;
+    CompleteKept(kept, &intact, &open);
+    EXPECT_EQ(intact + open, 2) << "the record is never freed, its event never closed";
 }
 
 }  // namespace

@@ -1,0 +1,6 @@
+#include "DeviceApi.h"
+
+const CommApi& DeviceApi()
+{
+    return Win32CommApi();
+}
