@@ -21,8 +21,8 @@ constexpr LineSetting kAttemptSettings[kAttempts] = {
 
 // What one attempt's reply waiter works on. Each attempt has its own, so a waiter can
 // never write into a later attempt's storage.
-//  - port, frame, sendLength, replyLength, event: written by the run before the waiter
-//    starts; only read by the waiter.
+//  - port, frame, sendLength, replyLength, event, stop: written by the run before the
+//    waiter starts; only read by the waiter.
 //  - sent, reply, received, replyResult: written by the waiter; read by the run only after
 //    the waiter's thread has ended.
 //  - refs: the run and the waiter each hold one; the last to let go frees it.
@@ -36,6 +36,7 @@ struct WaiterShare {
     int received = 0;
     int replyResult = 0;
     HANDLE event = nullptr;  // the waiter's own duplicate of the reply event
+    const StopSignal* stop = nullptr;
     LONG refs = 2;
 };
 
@@ -54,7 +55,9 @@ void Release(WaiterShare* share)
 DWORD WINAPI ReplyWaiter(LPVOID parameter)
 {
     WaiterShare* share = static_cast<WaiterShare*>(parameter);
-    if (share->sendLength > 0 && share->replyLength > 0 && share->port->Send(share->frame, share->sendLength)) {
+    const bool stopped = share->stop != nullptr && share->stop->IsSet();  // then no frame goes out
+    if (share->sendLength > 0 && share->replyLength > 0 && !stopped &&
+        share->port->Send(share->frame, share->sendLength)) {
         share->sent = true;
         std::memset(share->reply, 0, sizeof share->reply);
         share->replyResult =
@@ -70,7 +73,7 @@ HANDLE NewReplyEvent()
     return CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
-enum class AttemptResult { OpenFailed, ValidReply, InvalidReply, NoReply };
+enum class AttemptResult { Stopped, OpenFailed, ValidReply, InvalidReply, NoReply };
 
 class Run {
 public:
@@ -83,6 +86,7 @@ private:
     void Pause();
     bool Stopping() const;
     void Finish(const char* status);
+    void ReplaceReplyEvent();
 
     PortLink& m_link;
     RunView& m_view;
@@ -90,7 +94,7 @@ private:
     unsigned short m_port = 0;
     unsigned char m_frame[kFrameBufferSize] = {};
     int m_waitCounter = 0;  // polls made so far in the whole run
-    bool m_stopped = false;  // the stop event ended an attempt
+    bool m_stopped = false;  // the stop ended the run
 };
 
 RunEnding Run::Execute()
@@ -109,8 +113,7 @@ RunEnding Run::Execute()
     }
     // A signal left from an earlier run goes with the old event.
     if (m_state.replyEvent != nullptr)
-        CloseHandle(m_state.replyEvent);
-    m_state.replyEvent = NewReplyEvent();
+        ReplaceReplyEvent();
 
     m_view.EnableOkButton(false);
     m_view.SetInstructionText("");
@@ -137,15 +140,25 @@ RunEnding Run::Execute()
         }
         if (result == AttemptResult::NoReply && !m_stopped)
             Pause();
-        if (m_stopped) {
-            m_link.Close();
-            m_view.EnableOkButton(true);
-            return RunEnding::Stopped;
-        }
+        if (m_stopped)
+            break;
+    }
+    if (m_stopped) {
+        m_link.Close();
+        m_view.EnableOkButton(true);
+        return RunEnding::Stopped;
     }
     m_state.errorFlag = 1;  // before the text, so the status line is drawn red
     Finish(kStatusError);
     return RunEnding::Error;
+}
+
+// The field holds the new event before the old one is closed, never a closed handle.
+void Run::ReplaceReplyEvent()
+{
+    const HANDLE old = m_state.replyEvent;
+    m_state.replyEvent = NewReplyEvent();
+    CloseHandle(old);
 }
 
 void Run::Finish(const char* status)
@@ -158,21 +171,24 @@ void Run::Finish(const char* status)
 // The pause after an attempt without a reply; a stop ends it early.
 void Run::Pause()
 {
-    if (m_state.stopEvent == nullptr)
+    if (m_state.stop == nullptr)
         Sleep(kNoReplyPauseMs);
     else
-        m_stopped = WaitForSingleObject(m_state.stopEvent, kNoReplyPauseMs) == WAIT_OBJECT_0;
+        m_stopped = m_state.stop->WaitFor(std::chrono::milliseconds(kNoReplyPauseMs));
 }
 
 bool Run::Stopping() const
 {
-    return m_state.stopEvent != nullptr && WaitForSingleObject(m_state.stopEvent, 0) == WAIT_OBJECT_0;
+    return m_state.stop != nullptr && m_state.stop->IsSet();
 }
 
 AttemptResult Run::Attempt(int index)
 {
     const LineSetting& line = kAttemptSettings[index];
     m_link.Close();
+    m_stopped = Stopping();  // once the stop is set, no open and no send begins
+    if (m_stopped)
+        return AttemptResult::Stopped;
     if (!m_link.Open(m_port, line))
         return AttemptResult::OpenFailed;
     CompleteFrame(m_frame, kFrameLength);
@@ -184,6 +200,7 @@ AttemptResult Run::Attempt(int index)
     std::memcpy(share->frame, m_frame, sizeof m_frame);
     share->sendLength = kFrameLength;
     share->replyLength = kReplyLength;
+    share->stop = m_state.stop;
     // Should the duplicate fail, the waiter cannot signal: the attempt then makes its
     // eleven polls, and a reply the waiter stored is still judged after it has ended.
     DuplicateHandle(GetCurrentProcess(), m_state.replyEvent, GetCurrentProcess(), &share->event, 0, FALSE,
@@ -245,8 +262,8 @@ int Run::AwaitWaiter(HANDLE thread)
         // its own storage and its own handle of the old event, so its late result and
         // signal are never taken for a later attempt's; while it stays in the port, the
         // port refuses later transfers, which count as no reply.
-        CloseHandle(m_state.replyEvent);
-        m_state.replyEvent = NewReplyEvent();
+        m_state.linkInUse = true;
+        ReplaceReplyEvent();
     }
     CloseHandle(thread);
     return static_cast<int>(ended);

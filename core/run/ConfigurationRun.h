@@ -12,6 +12,7 @@
 
 #include "Frame.h"
 #include "PortLink.h"
+#include "StopSignal.h"
 
 // What one attempt did, for a view that shows it (the console program; the window shows
 // none of it).
@@ -49,9 +50,13 @@ struct RunState {
     HANDLE replyEvent = nullptr;
     // 1 when the last run ended with "Status:Error!"; read by the status line's colouring.
     unsigned char errorFlag = 0;
-    // Manual-reset; when set, the run stops its waiter and ends at its next poll or pause
-    // (the console program's Ctrl+C). Null: the run is never stopped.
-    HANDLE stopEvent = nullptr;
+    // When set, the run opens and sends nothing more, stops its waiter and ends at its next
+    // poll or pause (the console program's Ctrl+C). Null: the run is never stopped. It must
+    // outlive every waiter, which may outlive the run.
+    const StopSignal* stop = nullptr;
+    // Set by a run whose waiter outlived its bound: that waiter may still be inside the
+    // port link, which must then never be destroyed.
+    bool linkInUse = false;
 };
 
 enum class RunEnding {
@@ -59,7 +64,7 @@ enum class RunEnding {
     Ok,          // "Status:OK!"
     Error,       // "Status:Error!"
     OpenFailed,  // the open-failure message
-    Stopped,     // the stop event was set; the port is closed
+    Stopped,     // the stop was set; the port is closed
 };
 
 // Texts the run shows.

@@ -36,6 +36,7 @@ public:
     int portRow = 0, softwareRow = kLectraRow;
     std::vector<unsigned short> ports{kRunPort};
     std::function<void()> atSecondAttempt;  // on the run's thread as the second attempt starts
+    std::function<void()> atFirstEnd;       // on the run's thread as the first attempt ends
     std::map<std::string, std::vector<std::string>> shown;  // status, instructions, ok, message
     std::vector<SeenAttempt> attempts;
     double start = NowMs(), lastMs = 0;  // lastMs: when the last text was shown
@@ -63,6 +64,8 @@ public:
     {
         attempts.back().endMs = Now();
         attempts.back().verdict = report.verdict;
+        if (report.index == 0 && atFirstEnd)
+            atFirstEnd();
     }
 
 private:
@@ -253,6 +256,40 @@ TEST_F(RunTest, ADigitizerUnpluggedDuringTheRunEndsItHonestly)
     EXPECT_LT(view.lastMs, 9500.0);
     sim.Command("plug");
     ExpectTheNextRunWorks();
+}
+
+// Once the stop is set, nothing is opened or sent: set before the run, as the second
+// attempt's port has opened (before its waiter sends), and as the first attempt ends with
+// a rejected reply or with none (before the pause, which the stop ends).
+TEST_F(RunTest, NothingIsOpenedOrSentOnceTheStopIsSet)
+{
+    const struct {
+        const char* name;
+        const char* behaviour;
+        char when;  // 'r' before the run, 's' as the second attempt starts, 'e' as the first ends
+        size_t opens, frames;
+    } rows[] = {{"before the run", "reply", 'r', 0, 0},
+                {"the second attempt's port open", "badsum", 's', 2, 1},
+                {"after a rejected reply", "badsum", 'e', 1, 1},
+                {"in the pause after no reply", "silence", 'e', 1, 1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim.Reset();
+        sim.Behave(row.behaviour);
+        StopSignal stop;
+        state.stop = &stop;
+        RecordingView view;
+        if (row.when == 'r')
+            stop.Set();
+        (row.when == 's' ? view.atSecondAttempt : view.atFirstEnd) = [&] { stop.Set(); };
+        EXPECT_EQ(Run(view), RunEnding::Stopped);
+        state.stop = nullptr;
+        EXPECT_EQ(view.attempts.size(), row.opens) << "ports opened";
+        EXPECT_EQ(sim.Frames().size(), row.frames);
+        EXPECT_LT(view.lastMs - (view.attempts.empty() ? 0.0 : view.attempts.back().endMs), 300.0) << "no pause";
+        EXPECT_EQ(view.shown["ok"].back(), "enabled");
+        EXPECT_EQ(sim.Holders(), 0);
+    }
 }
 
 // A port that plays one reply waiter per attempt from a script, where the library cannot
