@@ -3,10 +3,10 @@
 #ifndef VR7_COMMANDS_H
 #define VR7_COMMANDS_H
 
-#include <windows.h>
-
 #include <stdexcept>
 #include <string>
+
+#include "StopSignal.h"
 
 // Exit statuses, for scripts to branch on.
 constexpr int kExitOk = 0;         // configured, listed, or (detect) a port answered validly
@@ -14,14 +14,14 @@ constexpr int kExitNoReply = 1;    // no valid reply (detect: from no port, thou
 constexpr int kExitNoPort = 2;     // the port does not exist, is above COM16 or cannot be opened
 constexpr int kExitUsage = 64;     // bad usage; nothing was sent to any port
 constexpr int kExitInternal = 70;  // a fault of vr7 itself (not expected to happen)
-constexpr int kExitStopped = 130;  // Ctrl+C; the runs stopped and closed their ports
+constexpr int kExitStopped = 130;  // Ctrl+C stopped a run; its port is closed
 
 struct Options {
     bool json = false;
     bool test = false;           // ports --test
     std::string port;            // configure --port
     std::string software;        // configure and detect --software
-    HANDLE stopEvent = nullptr;  // manual-reset, set by Ctrl+C
+    const StopSignal* stop = nullptr;  // set by Ctrl+C
 };
 
 class CommandError : public std::runtime_error {

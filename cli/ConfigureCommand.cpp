@@ -58,12 +58,12 @@ int ConfigureCommand(const Options& options)
 
     if (!options.json)
         Out().Line("Configuring " + PortName(port) + " for " + SoftwareText(row));
-    PortRun run(port, row, options.stopEvent, !options.json);
-    const RunEnding ending = run.Execute();
+    const PortRunPtr run = MakePortRun(port, row, options.stop, !options.json);
+    const RunEnding ending = run->Execute();
     if (options.json) {
-        PrintJson(ResultJson(run, row, ending));
+        PrintJson(ResultJson(*run, row, ending));
     } else if (ending == RunEnding::Ok || ending == RunEnding::Error) {
-        PrintInstructions(run.Instructions());
+        PrintInstructions(run->Instructions());
         PrintEnding(ending);
     }
     if (ending == RunEnding::OpenFailed)

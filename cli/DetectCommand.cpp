@@ -12,31 +12,33 @@
 #include "Console.h"
 #include "PortRun.h"
 #include "Report.h"
+#include "SideBySide.h"
 
 namespace {
 
 enum class Result { Answered, NoAnswer, WrongAnswer, CannotOpen, Stopped };
 
-struct Probe {
-    Probe(unsigned short port, int row, HANDLE stopEvent) : run(port, row, stopEvent, false) {}
-    PortRun run;
+// One port's run. Read only after RunSideBySide has returned, and only when it ended.
+struct Probe : SideBySideJob {
+    Probe(unsigned short port, int row, const StopSignal* stop) : run(MakePortRun(port, row, stop, false)) {}
+    void Run() override
+    {
+        if (InLibraryRange(run->Port()))
+            ending = run->Execute();
+    }
+    PortRunPtr run;
     RunEnding ending = RunEnding::OpenFailed;
-    HANDLE thread = nullptr;
 };
 
-DWORD WINAPI ProbeThread(LPVOID parameter)
+// A port whose run was given up after Ctrl+C: unfinished, it tells nothing more.
+Result ResultOf(const Probe* probe)
 {
-    Probe* probe = static_cast<Probe*>(parameter);
-    probe->ending = probe->run.Execute();
-    return 0;
-}
-
-Result ResultOf(const Probe& probe)
-{
-    if (!InLibraryRange(probe.run.Port()))
+    if (probe == nullptr)
+        return Result::Stopped;
+    if (!InLibraryRange(probe->run->Port()))
         return Result::CannotOpen;
-    const std::vector<AttemptReport>& attempts = probe.run.Attempts();
-    switch (probe.ending) {
+    const std::vector<AttemptReport>& attempts = probe->run->Attempts();
+    switch (probe->ending) {
     case RunEnding::Ok:
         return Result::Answered;
     case RunEnding::Stopped:
@@ -77,11 +79,13 @@ const AttemptReport* Telling(const std::vector<AttemptReport>& attempts)
     return telling;
 }
 
-std::string Detail(const Probe& probe, Result result)
+std::string Detail(const Probe* probe, Result result)
 {
-    if (!InLibraryRange(probe.run.Port()))
+    if (probe == nullptr)
+        return "stopped by Ctrl+C; it did not finish within 2 s: a system call on the port is still blocked";
+    if (!InLibraryRange(probe->run->Port()))
         return "not tried: only COM1 to COM16 can be opened";
-    const std::vector<AttemptReport>& attempts = probe.run.Attempts();
+    const std::vector<AttemptReport>& attempts = probe->run->Attempts();
     const AttemptReport* telling = Telling(attempts);
     if (result == Result::CannotOpen || telling == nullptr)
         return "another program may hold it, or its device is missing";
@@ -91,25 +95,6 @@ std::string Detail(const Probe& probe, Result result)
                                ", " + ReplyText(*telling);
     return result == Result::Answered ? detail : "no valid reply in " + std::to_string(attempts.size()) +
                                                      " attempts; " + detail;
-}
-
-// Starts a run per port on a thread of its own and waits for all of them. Each run ends
-// by itself: every wait in it is bounded (polls of 100 ms, the waiter's 1 s bound, the
-// 500 ms pause), so a run takes at most about 5 x 2.6 s.
-void ProbeSideBySide(std::vector<std::unique_ptr<Probe>>& probes)
-{
-    for (auto& probe : probes) {
-        if (InLibraryRange(probe->run.Port()))
-            probe->thread = CreateThread(nullptr, 0, ProbeThread, probe.get(), 0, nullptr);
-    }
-    for (auto& probe : probes) {
-        if (probe->thread != nullptr) {
-            WaitForSingleObject(probe->thread, INFINITE);
-            CloseHandle(probe->thread);
-        } else if (InLibraryRange(probe->run.Port())) {
-            ProbeThread(probe.get());  // no thread could be made: probe it here
-        }
-    }
 }
 
 std::vector<unsigned short> DistinctListedPorts()
@@ -128,14 +113,17 @@ struct Summary {
     std::string answeredText;
     bool opened = false;
     bool stopped = false;
+    bool unfinished = false;  // a port's run was given up
 };
 
-Summary Summarise(const std::vector<std::unique_ptr<Probe>>& probes, bool print)
+Summary Summarise(const std::vector<unsigned short>& ports, const std::vector<std::unique_ptr<SideBySideJob>>& jobs,
+                  bool print)
 {
     Summary summary;
-    for (const auto& probe : probes) {
-        const Result result = ResultOf(*probe);
-        const std::string name = PortName(probe->run.Port());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const Probe* probe = static_cast<const Probe*>(jobs[i].get());
+        const Result result = ResultOf(probe);
+        const std::string name = PortName(ports[i]);
         if (result == Result::Answered) {
             summary.answered.push_back(name);
             summary.answeredText += (summary.answeredText.empty() ? "" : ", ") + name;
@@ -143,10 +131,13 @@ Summary Summarise(const std::vector<std::unique_ptr<Probe>>& probes, bool print)
         summary.opened = summary.opened || result == Result::Answered || result == Result::NoAnswer ||
                          result == Result::WrongAnswer;
         summary.stopped = summary.stopped || result == Result::Stopped;
-        summary.ports.push_back(
-            {{"port", name}, {"result", ResultName(result)}, {"attempts", AttemptsJson(probe->run.Attempts())}});
+        summary.unfinished = summary.unfinished || probe == nullptr;
+        summary.ports.push_back({{"port", name},
+                                 {"result", ResultName(result)},
+                                 {"attempts", AttemptsJson(probe != nullptr ? probe->run->Attempts()
+                                                                            : std::vector<AttemptReport>())}});
         if (print)
-            Out().Line(name + ": " + ResultText(result) + " (" + Detail(*probe, result) + ")");
+            Out().Line(name + ": " + ResultText(result) + " (" + Detail(probe, result) + ")");
     }
     return summary;
 }
@@ -160,18 +151,18 @@ int DetectCommand(const Options& options)
     if (ports.empty())
         throw CommandError(kExitNoPort, "Windows lists no serial port: plug the adapter in (and install its driver), "
                                         "then try again.");
-    std::vector<std::unique_ptr<Probe>> probes;
+    std::vector<std::unique_ptr<SideBySideJob>> probes;
     std::string names;
     for (unsigned short port : ports) {
-        probes.push_back(std::make_unique<Probe>(port, row, options.stopEvent));
+        probes.push_back(std::make_unique<Probe>(port, row, options.stop));
         names += (names.empty() ? "" : ", ") + PortName(port);
     }
     if (!options.json)
         Out().Line("Sending the frame for " + SoftwareText(row) + " to " + names +
                    (probes.size() > 1 ? ", side by side" : ""));
-    ProbeSideBySide(probes);
+    RunSideBySide(probes, options.stop);
 
-    const Summary summary = Summarise(probes, !options.json);
+    const Summary summary = Summarise(ports, probes, !options.json);
     const int status = summary.stopped            ? kExitStopped
                        : !summary.answered.empty() ? kExitOk
                        : summary.opened            ? kExitNoReply
@@ -187,6 +178,7 @@ int DetectCommand(const Options& options)
     if (status == kExitNoPort)
         Err().Line("None of the listed ports could be opened.");
     if (status == kExitStopped)
-        Err().Line("Stopped by Ctrl+C; every port is closed.");
+        Err().Line(summary.unfinished ? "Stopped by Ctrl+C; every port that finished is closed."
+                                      : "Stopped by Ctrl+C; every port is closed.");
     return status;
 }

@@ -10,19 +10,24 @@ bool DriverPortLink::Open(unsigned short port, const LineSetting& line)
     return m_driver.Open(port, line.baud, line.parity, line.dataBits, line.stopBits) != 0;
 }
 
+// The receive side is purged just before the frame goes out, and every byte after it is
+// kept: a reply that comes the moment the frame has arrived is never thrown away, as a
+// purge at the start of the receive would (the library's receive exports do that, as
+// their callers are promised).
 bool DriverPortLink::Send(const unsigned char* data, int length)
 {
+    m_channel.Purge(CSerialChannel::kPurgeInput);
     return m_driver.Send(data, length) != 0;
 }
 
 bool DriverPortLink::WaitReply(unsigned char* buffer, int capacity, int count, int* received)
 {
-    return m_driver.WaitReceive(buffer, capacity, count, received) != 0;
+    return m_driver.WaitReceiveKept(buffer, capacity, count, received) != 0;
 }
 
 bool CanOpenPort(unsigned short port)
 {
-    CSerialChannel channel;
+    CSerialChannel channel(DeviceApi());
     CPortDriver driver(channel);
     const bool opened = driver.Test(port) != 0;
     driver.Close();  // also after a failed open, which can leave the device held

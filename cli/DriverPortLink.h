@@ -4,6 +4,7 @@
 #ifndef VR7_DRIVERPORTLINK_H
 #define VR7_DRIVERPORTLINK_H
 
+#include "DeviceApi.h"
 #include "PortDriver.h"
 #include "PortLink.h"
 #include "SerialChannel.h"
@@ -22,7 +23,7 @@ public:
 private:
     // Declared first: constructed before the driver and destroyed after it, so the
     // driver's destructor (which closes the port) still finds it.
-    CSerialChannel m_channel;
+    CSerialChannel m_channel{DeviceApi()};
     CPortDriver m_driver;
 };
 

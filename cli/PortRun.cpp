@@ -3,12 +3,12 @@
 #include "Console.h"
 #include "Report.h"
 
-PortRun::PortRun(unsigned short port, int softwareRow, HANDLE stopEvent, bool printAttempts)
+PortRun::PortRun(unsigned short port, int softwareRow, const StopSignal* stop, bool printAttempts)
     : m_port(port), m_row(softwareRow), m_print(printAttempts)
 {
     // The run replaces the reply event at its start; it must exist by then.
     m_state.replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    m_state.stopEvent = stopEvent;
+    m_state.stop = stop;
 }
 
 PortRun::~PortRun()

@@ -1,12 +1,14 @@
 // One configuration run on one port, exactly as the window runs it, over a channel of the
 // console program's own. It records what each attempt did and, when asked, prints each
 // attempt as it happens. Each PortRun has its own reply event, so several can run side
-// by side on threads of their own.
+// by side on threads of their own. Made by MakePortRun: a run whose reply waiter outlived
+// its bound is never freed, as the waiter may still be inside its channel.
 #ifndef VR7_PORTRUN_H
 #define VR7_PORTRUN_H
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,8 +17,8 @@
 
 class PortRun : private RunView {
 public:
-    // stopEvent: manual-reset, may be null; once set, the run stops and closes the port.
-    PortRun(unsigned short port, int softwareRow, HANDLE stopEvent, bool printAttempts);
+    // stop may be null; once it is set, the run stops and closes the port.
+    PortRun(unsigned short port, int softwareRow, const StopSignal* stop, bool printAttempts);
     ~PortRun() override;
     PortRun(const PortRun&) = delete;
     PortRun& operator=(const PortRun&) = delete;
@@ -26,6 +28,7 @@ public:
     unsigned short Port() const { return m_port; }
     const std::vector<AttemptReport>& Attempts() const { return m_attempts; }
     const std::string& Instructions() const { return m_instructions; }
+    bool InUse() const { return m_state.linkInUse; }  // a waiter may still be inside the channel
 
 private:
     int SelectedPortRow() override { return 0; }
@@ -46,5 +49,20 @@ private:
     std::vector<AttemptReport> m_attempts;
     std::string m_instructions;
 };
+
+// Frees a run unless a waiter may still be inside its channel.
+struct FreeUnlessInUse {
+    void operator()(PortRun* run) const
+    {
+        if (!run->InUse())
+            delete run;
+    }
+};
+using PortRunPtr = std::unique_ptr<PortRun, FreeUnlessInUse>;
+
+inline PortRunPtr MakePortRun(unsigned short port, int softwareRow, const StopSignal* stop, bool printAttempts)
+{
+    return PortRunPtr(new PortRun(port, softwareRow, stop, printAttempts));
+}
 
 #endif

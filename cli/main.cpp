@@ -1,7 +1,8 @@
 // vr7: the console companion of the setup assistant. Takes the command line as Windows
 // gives it (UTF-16, so Chinese labels can be typed), hands it to CLI11 as UTF-8, runs the
-// command and maps every ending to an exit status. Ctrl+C stops a configuration run
-// cleanly through the runs' stop event.
+// command and maps every ending to an exit status. The first Ctrl+C stops the runs
+// cleanly (they open and send nothing more and close their ports); a second one ends vr7
+// at once.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -10,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -20,16 +22,19 @@
 
 namespace {
 
-// Manual-reset; set by Ctrl+C, watched by every run. It lives until the process ends: the
-// system runs the Ctrl+C handler on a thread of its own, which may still be setting it
-// while main returns.
-HANDLE g_stop = nullptr;
+// Set by Ctrl+C, watched by every run. Never freed: the system runs the Ctrl+C handler on
+// a thread of its own, which may still be setting it while main returns, and a run given
+// up after the stop may still watch it.
+StopSignal* const g_stop = new StopSignal;
+std::atomic<int> g_interrupts{0};
 
 BOOL WINAPI OnControl(DWORD type)
 {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
         return FALSE;
-    SetEvent(g_stop);
+    if (g_interrupts.fetch_add(1) > 0)
+        TerminateProcess(GetCurrentProcess(), kExitStopped);  // the second: at once, whatever is blocked
+    g_stop->Set();
     return TRUE;  // the runs end by themselves, closing their ports
 }
 
@@ -131,12 +136,11 @@ int Dispatch(const CLI::App& app, const Options& options)
     return DetectCommand(options);
 }
 
-int Run(const std::vector<std::string>& arguments, Options& options)
+int Run(const std::vector<std::string>& arguments, Options& options, bool json)
 {
     CLI::App app("Configures a serial digitizer for a CAD program, and finds the port it is on.", "vr7");
     AddCommands(app, options);
     app.set_version_flag("--version", VersionText());
-    const bool json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
     std::vector<const char*> argv;
     argv.reserve(arguments.size());
     for (const std::string& argument : arguments)
@@ -161,21 +165,19 @@ int Run(const std::vector<std::string>& arguments, Options& options)
 
 }  // namespace
 
+// The exit status is the command's own: 130 only where Ctrl+C stopped a run.
 int main()
 {
-    g_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnControl, TRUE);
     Options options;
-    options.stopEvent = g_stop;
-    int status = kExitInternal;
+    options.stop = g_stop;
+    const std::vector<std::string> arguments = Utf8Arguments();
+    const bool json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
     try {
-        status = Run(Utf8Arguments(), options);
+        return Run(arguments, options, json);
     } catch (const std::exception& e) {
-        Err().Line(std::string("vr7 failed: ") + e.what());
+        return Fail(kExitInternal, std::string("vr7 failed: ") + e.what(), json);
     } catch (...) {
-        Err().Line("vr7 failed.");
+        return Fail(kExitInternal, "vr7 failed.", json);
     }
-    if (WaitForSingleObject(g_stop, 0) == WAIT_OBJECT_0)
-        status = kExitStopped;
-    return status;
 }

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """vr7.exe under Wine against the test rig of fixture.sh: what it prints and exits with,
 and what reached the simulated digitizers (COM3, COM5, COM6, COM12, COM17; COM7 has a
-missing device). Run by ctest, which sets WINEPREFIX, QUILLANE_RUN_DIR, QUILLANE_VR7 and
-QUILLANE_WINE."""
+missing device). Run by ctest, which sets WINEPREFIX, QUILLANE_RUN_DIR, QUILLANE_VR7,
+QUILLANE_VR7_STANDIN (vr7 with the stand-in device of standin/StandIn.h) and QUILLANE_WINE.
+
+Under the 32-bit build, the process started is Wine's launcher and vr7 a second process of
+its process group: signals go to the group, as a terminal's Ctrl+C does, and a test that
+gives up on vr7 kills the group."""
 import json
 import os
 import pty
@@ -18,11 +22,13 @@ import unittest
 
 RUN = os.environ['QUILLANE_RUN_DIR']
 VR7 = os.environ['QUILLANE_VR7']
+VR7_STANDIN = os.environ['QUILLANE_VR7_STANDIN']
 WINE = os.environ['QUILLANE_WINE']
 # A UTF-8 locale: Wine then reads Chinese arguments and writes the console's text as UTF-8.
 ENV = dict(os.environ, LANG='C.UTF-8', LC_ALL='C.UTF-8')
 SIMULATED = (3, 5, 6, 12, 17)
 SERIALCOMM = r'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+CRASH = b'Unhandled exception'
 
 LECTRA_FRAME = 'DB 01 0E 71 80 DD'
 LECTRA_REPLY = 'EA 0E 5A 98 DD'  # the simulator's valid answer to mode code 14
@@ -62,8 +68,32 @@ class Simulator:
         return int(self.command('holders')[0].split()[1])
 
 
-def vr7(*args):
-    return subprocess.run([WINE, VR7, *args], capture_output=True, env=ENV, timeout=60, stdin=subprocess.DEVNULL)
+def vr7(*args, program=VR7, env=ENV):
+    proc = subprocess.Popen([WINE, program, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            stdin=subprocess.DEVNULL, env=env, start_new_session=True)
+    try:
+        out, err = proc.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        raise
+    if CRASH in err:  # Wine's debugger reports a crash, and the status is then 0
+        raise AssertionError(f'vr7 {" ".join(args)} crashed: {err.decode(errors="replace")[:2000]}')
+    return subprocess.CompletedProcess(proc.args, proc.returncode, out, err)
+
+
+def standin(setting):
+    """The environment of vr7's test build with the stand-in device playing these ports."""
+    return dict(ENV, QUILLANE_STANDIN=setting)
+
+
+def ctrl_c(proc):
+    """What a terminal's Ctrl+C does: SIGINT to the foreground process group."""
+    os.killpg(proc.pid, signal.SIGINT)
+
+
+def json_in(output):
+    """The JSON object in a terminal's output."""
+    return json.loads(output[output.index(b'{'):output.rindex(b'}') + 1])
 
 
 def serial_ports():
@@ -84,7 +114,7 @@ def set_serial_ports(values):
                    check=True)
 
 
-def on_terminal(args, until=None, then=None):
+def on_terminal(args, until=None, then=None, program=VR7, env=ENV):
     """Runs vr7 on a pseudo-terminal, so that Wine gives it a console; when the output shows
     `until`, calls then(process). Returns the exit status and the output, without the
     console's cursor escapes. Output processing is off: the bytes are the console's own."""
@@ -92,7 +122,7 @@ def on_terminal(args, until=None, then=None):
     attrs = termios.tcgetattr(slave)
     attrs[1] &= ~termios.OPOST
     termios.tcsetattr(slave, termios.TCSANOW, attrs)
-    proc = subprocess.Popen([WINE, VR7, *args], stdin=slave, stdout=slave, stderr=slave, env=ENV,
+    proc = subprocess.Popen([WINE, program, *args], stdin=slave, stdout=slave, stderr=slave, env=env,
                             start_new_session=True)
     os.close(slave)
     output, deadline = b'', time.monotonic() + 60
@@ -111,11 +141,18 @@ def on_terminal(args, until=None, then=None):
             if until and until in output:
                 then(proc)
                 until = None
+        if CRASH in output:
+            raise AssertionError(f'vr7 {" ".join(args)} crashed: {output.decode(errors="replace")[:2000]}')
         return proc.wait(timeout=10), re.sub(rb'\x1b\[[0-9;?]*[A-Za-z]', b'', output)
     finally:
         os.close(master)
         if proc.poll() is None:
-            proc.kill()
+            os.killpg(proc.pid, signal.SIGKILL)
+
+
+def answer_at_once(sim):
+    sim.command('instant on')
+    sim.command('turnaround 0')
 
 
 class Vr7Test(unittest.TestCase):
@@ -154,10 +191,9 @@ class Vr7Test(unittest.TestCase):
         sim = self.sims[5]
         for name, commands, status, attempts in cases:
             with self.subTest(name):
-                # The reply comes 50 ms late: these cases check what is reported, not how soon a
-                # reply may come, which run_test checks at a device's own pace.
+                # The simulator answers the moment the frame has arrived, faster than any wire.
                 sim.command('reset')
-                sim.command('delay 50')
+                answer_at_once(sim)
                 for command in commands:
                     sim.command(command)
                 run = vr7('configure', '--port', 'COM5', '--software', '33', '--json')
@@ -174,7 +210,7 @@ class Vr7Test(unittest.TestCase):
 
     def test_configure_prints_each_attempt_then_the_instructions_and_the_status(self):
         self.sims[5].command('only-baud 19200')
-        self.sims[5].command('delay 50')
+        answer_at_once(self.sims[5])
         result = vr7('configure', '--port', 'com5', '--software', 'geber')
         self.assertEqual(result.returncode, 0, result.stdout.decode() + str(self.sims[5].command('frames')))
         text = result.stdout.decode()
@@ -291,7 +327,7 @@ class Vr7Test(unittest.TestCase):
 
                 def interrupt(proc):
                     time.sleep(1.5)
-                    proc.send_signal(signal.SIGINT)
+                    ctrl_c(proc)
                     sent.append(time.monotonic())
                 status, shown = on_terminal(args, shown_first, interrupt)
                 self.assertEqual(status, 130, shown)
@@ -301,6 +337,49 @@ class Vr7Test(unittest.TestCase):
                 for n in (5, 6):
                     self.assertEqual(self.sims[n].holders(), 0, f'COM{n} is released')
                     self.assertLess(len(self.sims[n].frames()), 4, f'COM{n}: no attempts after the stop')
+
+    def test_ctrl_c_and_a_port_that_is_stuck(self):
+        """A port stuck in its open is given up 2 s after Ctrl+C (detect), and a second
+        Ctrl+C ends vr7 at once while the open still blocks (configure)."""
+        self.use_ports(('a', 'COM5'), ('b', 'COM4'))
+        self.sims[5].command('behave silence')
+        stuck, started = standin('COM4=stuck-open'), time.monotonic()
+        status, shown = on_terminal(['detect', '--software', '33', '--json'], b'blocks for 60 s', ctrl_c,
+                                    program=VR7_STANDIN, env=stuck)
+        self.assertEqual(status, 130, shown)
+        self.assertLess(time.monotonic() - started, 20, 'not held up by the open')
+        result = json_in(shown)
+        self.assertEqual(result['exitCode'], 130)
+        self.assertEqual([(p['port'], p['result']) for p in result['ports']], [('COM5', 'stopped'), ('COM4', 'stopped')])
+        self.assertEqual(self.sims[5].holders(), 0)
+
+        seen = []
+        def twice(proc):
+            ctrl_c(proc)
+            time.sleep(1)
+            seen.append(proc.poll())
+            ctrl_c(proc)
+        started = time.monotonic()
+        status, shown = on_terminal(['configure', '--port', 'COM4', '--software', '33'], b'blocks for 60 s', twice,
+                                    program=VR7_STANDIN, env=stuck)
+        self.assertEqual((seen, status), ([None], 130), shown)
+        self.assertLess(time.monotonic() - started, 20, 'ended while the open still blocks')
+
+    def test_a_reply_that_is_there_when_the_write_completes_is_kept(self):
+        self.use_ports(('a', 'COM4'))
+        for run in range(5):
+            result = self.json_of(vr7('configure', '--port', 'COM4', '--software', '33', '--json', program=VR7_STANDIN,
+                                      env=standin('COM4=quick')), 0)
+            self.assertEqual([a['verdict'] for a in result['attempts']], ['valid'], f'run {run + 1}')
+
+    def test_a_driver_that_never_completes_a_cancel(self):
+        """Each attempt's cancelled wait is kept by the driver: the run still ends in time,
+        and at exit the driver finds every record and event it was given."""
+        self.use_ports(('a', 'COM4'))
+        result = vr7('configure', '--port', 'COM4', '--software', '33', '--json', program=VR7_STANDIN,
+                     env=standin('COM4=never-cancel'))
+        self.assertEqual([a['verdict'] for a in self.json_of(result, 1)['attempts']], ['none'] * 5)
+        self.assertIn(b'completed 5 kept operations at exit: 5 records intact, 5 events open', result.stderr)
 
     def test_detect_names_the_port_that_answered_and_what_the_others_did(self):
         self.use_ports(('a', 'COM5'), ('b', 'COM6'), ('c', 'COM3'), ('d', 'COM7'), ('e', 'COM17'))
