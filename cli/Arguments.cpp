@@ -4,51 +4,139 @@
 
 #include "Catalogue.h"
 #include "Commands.h"
-#include "PortList.h"
 #include "PortName.h"
-#include "SerialChannel.h"
+#include "Report.h"
 #include "SoftwareMatch.h"
 
 namespace {
-
-constexpr int kPortCapacity = 256;  // as many as the window's list holds
 
 std::string Quoted(const std::string& text)
 {
     return "\"" + text + "\"";
 }
 
-std::string PortList(const std::vector<unsigned short>& ports)
+std::string Folded(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return text;
+}
+
+bool IsHexId(const std::string& text)
+{
+    return text.size() == 4 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+std::string Names(const std::vector<PortInfo>& ports)
 {
     std::string list;
-    for (unsigned short port : ports)
-        list += (list.empty() ? "" : ", ") + PortName(port);
+    for (const PortInfo& port : ports)
+        list += (list.empty() ? "" : ", ") + port.name;
     return list;
+}
+
+std::string AdapterIds(const PortSelector& selector)
+{
+    return selector.vid + ":" + selector.pid + (selector.serial ? " serial " + *selector.serial : "");
+}
+
+// "COM5 (0403:6001 serial A50285BI)" for each port on USB.
+std::string Adapters(const std::vector<PortInfo>& ports)
+{
+    std::string list;
+    for (const PortInfo& port : ports) {
+        if (port.usb)
+            list += (list.empty() ? "" : ", ") + port.name + " (" + UsbText(*port.usb) + ")";
+    }
+    return list;
+}
+
+std::vector<PortInfo> Matching(const PortSelector& selector, const std::vector<PortInfo>& listed)
+{
+    std::vector<PortInfo> found;
+    for (const PortInfo& port : listed) {
+        const bool fits = selector.number != 0
+                              ? port.number == selector.number
+                              : port.usb && port.usb->vid == selector.vid && port.usb->pid == selector.pid &&
+                                    (!selector.serial || (port.usb->serial && Folded(*port.usb->serial) ==
+                                                                                   Folded(*selector.serial)));
+        if (fits && std::none_of(found.begin(), found.end(), [&](const PortInfo& f) { return f.name == port.name; }))
+            found.push_back(port);
+    }
+    if (!found.empty())
+        return found;
+    if (selector.number != 0)
+        throw CommandError(kExitNoPort, "COM" + std::to_string(selector.number) + " does not exist: Windows lists " +
+                                            (listed.empty() ? "no serial port" : Names(listed)) + ".");
+    const std::string adapters = Adapters(listed);
+    throw CommandError(kExitNoPort, "No listed port is a USB adapter with the ids " + AdapterIds(selector) + ": " +
+                                        (adapters.empty() ? "there is no USB adapter (vr7 ports lists the ports)."
+                                                          : "the USB adapters are " + adapters + "."));
 }
 
 }  // namespace
 
-std::string PortName(unsigned port)
+PortSelector ParsePortArgument(const std::string& text)
 {
-    return "COM" + std::to_string(port);
-}
-
-unsigned short PortArgument(const std::string& text)
-{
+    PortSelector selector;
+    selector.text = text;
+    const std::string folded = Folded(text);
+    if (folded.compare(0, 4, "usb:") == 0) {
+        const std::string rest = text.substr(4);
+        const std::size_t second = rest.find(':'), third = rest.find(':', second + 1);
+        selector.vid = Folded(rest.substr(0, second));
+        selector.pid = second == std::string::npos ? "" : Folded(rest.substr(second + 1, third - second - 1));
+        if (third != std::string::npos)
+            selector.serial = rest.substr(third + 1);
+        if (!IsHexId(selector.vid) || !IsHexId(selector.pid) || (selector.serial && selector.serial->empty()))
+            throw CommandError(kExitUsage, Quoted(text) + " is not a USB adapter: give usb:VID:PID or "
+                                                          "usb:VID:PID:SERIAL, with four hex digits each for the "
+                                                          "vendor and the product (vr7 ports shows them).");
+        return selector;
+    }
     std::string name = text;
     std::transform(name.begin(), name.end(), name.begin(),
                    [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
-    const int port = ParseComPortName(name.c_str(), name.size() + 1);
-    // COM and a number too high for Windows to list is a port name all the same, of a
-    // port that cannot be used.
+    selector.number = ParseComPortName(name.c_str(), name.size() + 1);
+    // COM and a number too high for Windows to give is a port name all the same, of a port
+    // that cannot be there.
     const bool numbered = name.size() > 3 && name.compare(0, 3, "COM") == 0 && name[3] != '0' &&
                           std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (port == 0 && numbered)
-        throw CommandError(kExitNoPort, name + " cannot be used: only COM1 to COM16 can be opened.");
-    if (port == 0)
-        throw CommandError(kExitUsage, Quoted(text) + " is not a port name: give COM and the port's number, "
-                                                      "for example --port COM3 (vr7 ports lists them).");
-    return static_cast<unsigned short>(port);
+    if (selector.number == 0 && numbered)
+        throw CommandError(kExitNoPort, name + " cannot be there: Windows numbers its ports from COM1 to COM" +
+                                            std::to_string(kHighestListedPort) + ".");
+    if (selector.number == 0)
+        throw CommandError(kExitUsage, Quoted(text) + " is not a port name: give COM and the port's number, for "
+                                                      "example --port COM3, or its USB adapter as usb:VID:PID "
+                                                      "(vr7 ports lists them).");
+    return selector;
+}
+
+PortInfo OnePort(const std::string& text, const std::vector<PortInfo>& listed)
+{
+    const PortSelector selector = ParsePortArgument(text);
+    const std::vector<PortInfo> found = Matching(selector, listed);
+    if (found.size() == 1)
+        return found[0];
+    std::string list;
+    for (const PortInfo& port : found)
+        list += (list.empty() ? "" : ", ") + port.name + " (" + UsbText(*port.usb) + ")";
+    throw CommandError(kExitUsage, Quoted(text) + " fits several ports: " + list +
+                                       "; add the serial number, as usb:VID:PID:SERIAL, or give the COM port.");
+}
+
+std::vector<PortInfo> PortsNamed(const std::vector<std::string>& texts, const std::vector<PortInfo>& listed)
+{
+    std::vector<PortInfo> named;
+    for (const std::string& text : texts) {
+        for (const PortInfo& port : Matching(ParsePortArgument(text), listed)) {
+            if (std::none_of(named.begin(), named.end(), [&](const PortInfo& n) { return n.name == port.name; }))
+                named.push_back(port);
+        }
+    }
+    return named;
 }
 
 int SoftwareArgument(const std::string& text)
@@ -68,27 +156,3 @@ int SoftwareArgument(const std::string& text)
                                        "; give more of the label, or the row.");
 }
 
-std::vector<unsigned short> ListedPorts()
-{
-    std::vector<unsigned short> ports(kPortCapacity);
-    ports.resize(static_cast<std::size_t>(ListSerialPorts(ports.data(), kPortCapacity)));
-    return ports;
-}
-
-bool InLibraryRange(unsigned port)
-{
-    return port >= CSerialChannel::kFirstPort && port <= CSerialChannel::kLastPort;
-}
-
-void RequireUsablePort(unsigned short port)
-{
-    const std::vector<unsigned short> listed = ListedPorts();
-    if (std::find(listed.begin(), listed.end(), port) == listed.end())
-        throw CommandError(kExitNoPort, PortName(port) + " does not exist: Windows lists " +
-                                            (listed.empty() ? "no serial port" : PortList(listed)) + ".");
-    if (!InLibraryRange(port))
-        throw CommandError(kExitNoPort, PortName(port) +
-                                            " cannot be used: only COM1 to COM16 can be opened; give the adapter a "
-                                            "number from 1 to 16 in Device Manager (Ports (COM & LPT), the "
-                                            "adapter, Port Settings, Advanced, COM Port Number).");
-}

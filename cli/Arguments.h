@@ -1,27 +1,32 @@
-// What the command line names, checked before any port is touched: a port name and a
-// CAD program. Bad usage throws CommandError with kExitUsage, a port that cannot be used
+// What the command line names, checked before any port is touched: ports and a CAD
+// program. Bad usage throws CommandError with kExitUsage, a port that is not there
 // kExitNoPort.
 #ifndef VR7_ARGUMENTS_H
 #define VR7_ARGUMENTS_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
-std::string PortName(unsigned port);  // "COM3"
+#include "PortInfo.h"
 
-// The port number of "COMn" (Latin letters in any case).
-unsigned short PortArgument(const std::string& text);
+// A port as --port names it: "COMn" (Latin letters in any case), or its adapter as
+// "usb:VID:PID" or "usb:VID:PID:SERIAL".
+struct PortSelector {
+    std::string text;  // as given
+    int number = 0;    // COMn; 0 for an adapter
+    std::string vid, pid;  // four lower-case hex digits each
+    std::optional<std::string> serial;
+};
+PortSelector ParsePortArgument(const std::string& text);
+
+// The one listed port the text names (configure).
+PortInfo OnePort(const std::string& text, const std::vector<PortInfo>& listed);
+
+// The listed ports the texts name, each once (detect --port): every adapter that fits.
+std::vector<PortInfo> PortsNamed(const std::vector<std::string>& texts, const std::vector<PortInfo>& listed);
 
 // The catalogue row named by its number or by its label (or the beginning of one).
 int SoftwareArgument(const std::string& text);
-
-// The ports Windows lists, in its order, as the window lists them.
-std::vector<unsigned short> ListedPorts();
-
-// True for ports the port library can open at all (COM1 to COM16).
-bool InLibraryRange(unsigned port);
-
-// Throws unless the port is listed and in the library's range.
-void RequireUsablePort(unsigned short port);
 
 #endif

@@ -5,13 +5,14 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "StopSignal.h"
 
 // Exit statuses, for scripts to branch on.
 constexpr int kExitOk = 0;         // configured, listed, or (detect) a port answered validly
 constexpr int kExitNoReply = 1;    // no valid reply (detect: from no port, though one could be opened)
-constexpr int kExitNoPort = 2;     // the port does not exist, is above COM16 or cannot be opened
+constexpr int kExitNoPort = 2;     // the port is not there or cannot be opened
 constexpr int kExitUsage = 64;     // bad usage; nothing was sent to any port
 constexpr int kExitInternal = 70;  // a fault of vr7 itself (not expected to happen)
 constexpr int kExitStopped = 130;  // Ctrl+C stopped a run; its port is closed
@@ -19,7 +20,8 @@ constexpr int kExitStopped = 130;  // Ctrl+C stopped a run; its port is closed
 struct Options {
     bool json = false;
     bool test = false;           // ports --test
-    std::string port;            // configure --port
+    std::string port;                // configure --port
+    std::vector<std::string> ports;  // detect --port, repeatable
     std::string software;        // configure and detect --software
     const StopSignal* stop = nullptr;  // set by Ctrl+C
 };

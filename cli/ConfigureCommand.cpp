@@ -1,4 +1,4 @@
-// vr7 configure --port COMn --software ROW|LABEL: the window's configuration run on one
+// vr7 configure --port PORT --software ROW|LABEL: the window's configuration run on one
 // port, each attempt shown as it happens, then the instructions and the status.
 #include <nlohmann/json.hpp>
 
@@ -6,6 +6,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "PortRun.h"
+#include "Ports.h"
 #include "Report.h"
 
 namespace {
@@ -40,11 +41,12 @@ void PrintEnding(RunEnding ending)
 
 nlohmann::ordered_json ResultJson(const PortRun& run, int row, RunEnding ending)
 {
-    return {{"port", PortName(run.Port())},
+    return {{"port", run.Port().name},
             {"software", SoftwareJson(row)},
             {"attempts", AttemptsJson(run.Attempts())},
             {"instructions", run.Instructions()},
             {"status", EndingName(ending)},
+            {"openError", OpenErrorJson(run.OpenFailure())},
             {"exitCode", ExitStatusOf(ending)}};
 }
 
@@ -52,12 +54,12 @@ nlohmann::ordered_json ResultJson(const PortRun& run, int row, RunEnding ending)
 
 int ConfigureCommand(const Options& options)
 {
-    const unsigned short port = PortArgument(options.port);
+    const PortSelector selector = ParsePortArgument(options.port);  // bad usage before a missing port
     const int row = SoftwareArgument(options.software);
-    RequireUsablePort(port);
+    const PortInfo port = OnePort(selector.text, ListPorts());
 
     if (!options.json)
-        Out().Line("Configuring " + PortName(port) + " for " + SoftwareText(row));
+        Out().Line("Configuring " + port.name + " for " + SoftwareText(row));
     const PortRunPtr run = MakePortRun(port, row, options.stop, !options.json);
     const RunEnding ending = run->Execute();
     if (options.json) {
@@ -67,8 +69,8 @@ int ConfigureCommand(const Options& options)
         PrintEnding(ending);
     }
     if (ending == RunEnding::OpenFailed)
-        Err().Line(PortName(port) + " cannot be opened: another program may hold it, or its device is missing.");
+        Err().Line(OpenErrorText(port, *run->OpenFailure()));
     if (ending == RunEnding::Stopped)
-        Err().Line("Stopped by Ctrl+C; " + PortName(port) + " is closed.");
+        Err().Line("Stopped by Ctrl+C; " + port.name + " is closed.");
     return ExitStatusOf(ending);
 }

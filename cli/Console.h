@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <string_view>
 
 class ConsoleStream {
@@ -29,5 +30,11 @@ private:
 // Standard output and standard error. Used from one thread at a time.
 ConsoleStream& Out();
 ConsoleStream& Err();
+
+// Windows' UTF-16 as UTF-8.
+std::string Utf8(std::wstring_view wide);
+
+// The system's own sentence for an error code, without its line end.
+std::string SystemMessage(DWORD code);
 
 #endif

@@ -1,6 +1,6 @@
-// vr7 detect --software ROW|LABEL: the configuration run on every listed port, side by
-// side, each on a thread of its own with its own channel; tells which ports answered
-// with a valid reply and what each other port did.
+// vr7 detect --software ROW|LABEL [--port PORT]...: the configuration run on every listed
+// port (or on those given), side by side, each on a thread of its own with its own link;
+// tells which ports answered with a valid reply and what each other port did.
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -20,12 +20,8 @@ enum class Result { Answered, NoAnswer, WrongAnswer, CannotOpen, Stopped };
 
 // One port's run. Read only after RunSideBySide has returned, and only when it ended.
 struct Probe : SideBySideJob {
-    Probe(unsigned short port, int row, const StopSignal* stop) : run(MakePortRun(port, row, stop, false)) {}
-    void Run() override
-    {
-        if (InLibraryRange(run->Port()))
-            ending = run->Execute();
-    }
+    Probe(const PortInfo& port, int row, const StopSignal* stop) : run(MakePortRun(port, row, stop, false)) {}
+    void Run() override { ending = run->Execute(); }
     PortRunPtr run;
     RunEnding ending = RunEnding::OpenFailed;
 };
@@ -35,8 +31,6 @@ Result ResultOf(const Probe* probe)
 {
     if (probe == nullptr)
         return Result::Stopped;
-    if (!InLibraryRange(probe->run->Port()))
-        return Result::CannotOpen;
     const std::vector<AttemptReport>& attempts = probe->run->Attempts();
     switch (probe->ending) {
     case RunEnding::Ok:
@@ -83,12 +77,12 @@ std::string Detail(const Probe* probe, Result result)
 {
     if (probe == nullptr)
         return "stopped by Ctrl+C; it did not finish within 2 s: a system call on the port is still blocked";
-    if (!InLibraryRange(probe->run->Port()))
-        return "not tried: only COM1 to COM16 can be opened";
     const std::vector<AttemptReport>& attempts = probe->run->Attempts();
     const AttemptReport* telling = Telling(attempts);
-    if (result == Result::CannotOpen || telling == nullptr)
-        return "another program may hold it, or its device is missing";
+    if (result == Result::CannotOpen && probe->run->OpenFailure())
+        return OpenErrorDetail(probe->run->Port(), *probe->run->OpenFailure());
+    if (telling == nullptr)
+        return "stopped by Ctrl+C before its first attempt";
     if (result == Result::Stopped)
         return "stopped by Ctrl+C during attempt " + std::to_string(attempts.size());
     const std::string detail = "attempt " + std::to_string(telling->index + 1) + " at " + LineText(telling->line) +
@@ -97,11 +91,12 @@ std::string Detail(const Probe* probe, Result result)
                                                      " attempts; " + detail;
 }
 
-std::vector<unsigned short> DistinctListedPorts()
+// Each listed port once (the registry may list one twice).
+std::vector<PortInfo> DistinctPorts(const std::vector<PortInfo>& listed)
 {
-    std::vector<unsigned short> ports;
-    for (unsigned short port : ListedPorts()) {
-        if (std::find(ports.begin(), ports.end(), port) == ports.end())
+    std::vector<PortInfo> ports;
+    for (const PortInfo& port : listed) {
+        if (std::none_of(ports.begin(), ports.end(), [&](const PortInfo& p) { return p.name == port.name; }))
             ports.push_back(port);
     }
     return ports;
@@ -116,14 +111,14 @@ struct Summary {
     bool unfinished = false;  // a port's run was given up
 };
 
-Summary Summarise(const std::vector<unsigned short>& ports, const std::vector<std::unique_ptr<SideBySideJob>>& jobs,
+Summary Summarise(const std::vector<PortInfo>& ports, const std::vector<std::unique_ptr<SideBySideJob>>& jobs,
                   bool print)
 {
     Summary summary;
     for (std::size_t i = 0; i < ports.size(); ++i) {
         const Probe* probe = static_cast<const Probe*>(jobs[i].get());
         const Result result = ResultOf(probe);
-        const std::string name = PortName(ports[i]);
+        const std::string& name = ports[i].name;
         if (result == Result::Answered) {
             summary.answered.push_back(name);
             summary.answeredText += (summary.answeredText.empty() ? "" : ", ") + name;
@@ -132,12 +127,14 @@ Summary Summarise(const std::vector<unsigned short>& ports, const std::vector<st
                          result == Result::WrongAnswer;
         summary.stopped = summary.stopped || result == Result::Stopped;
         summary.unfinished = summary.unfinished || probe == nullptr;
-        summary.ports.push_back({{"port", name},
-                                 {"result", ResultName(result)},
-                                 {"attempts", AttemptsJson(probe != nullptr ? probe->run->Attempts()
-                                                                            : std::vector<AttemptReport>())}});
+        nlohmann::ordered_json entry = PortJson(ports[i], "port");
+        entry["result"] = ResultName(result);
+        entry["openError"] = OpenErrorJson(probe != nullptr ? probe->run->OpenFailure() : std::nullopt);
+        entry["attempts"] = AttemptsJson(probe != nullptr ? probe->run->Attempts() : std::vector<AttemptReport>());
+        summary.ports.push_back(entry);
+        const std::string described = ports[i].description ? " (" + *ports[i].description + ")" : "";
         if (print)
-            Out().Line(name + ": " + ResultText(result) + " (" + Detail(probe, result) + ")");
+            Out().Line(name + described + ": " + ResultText(result) + " (" + Detail(probe, result) + ")");
     }
     return summary;
 }
@@ -147,15 +144,18 @@ Summary Summarise(const std::vector<unsigned short>& ports, const std::vector<st
 int DetectCommand(const Options& options)
 {
     const int row = SoftwareArgument(options.software);
-    const std::vector<unsigned short> ports = DistinctListedPorts();
+    for (const std::string& text : options.ports)
+        ParsePortArgument(text);  // bad usage before a missing port
+    const std::vector<PortInfo> listed = ListPorts();
+    const std::vector<PortInfo> ports = options.ports.empty() ? DistinctPorts(listed) : PortsNamed(options.ports, listed);
     if (ports.empty())
         throw CommandError(kExitNoPort, "Windows lists no serial port: plug the adapter in (and install its driver), "
                                         "then try again.");
     std::vector<std::unique_ptr<SideBySideJob>> probes;
     std::string names;
-    for (unsigned short port : ports) {
+    for (const PortInfo& port : ports) {
         probes.push_back(std::make_unique<Probe>(port, row, options.stop));
-        names += (names.empty() ? "" : ", ") + PortName(port);
+        names += (names.empty() ? "" : ", ") + port.name;
     }
     if (!options.json)
         Out().Line("Sending the frame for " + SoftwareText(row) + " to " + names +

@@ -1,5 +1,7 @@
 #include "DriverPortLink.h"
 
+#include "Console.h"
+
 void DriverPortLink::Close()
 {
     m_driver.Close();
@@ -25,11 +27,22 @@ bool DriverPortLink::WaitReply(unsigned char* buffer, int capacity, int count, i
     return m_driver.WaitReceiveKept(buffer, capacity, count, received) != 0;
 }
 
-bool CanOpenPort(unsigned short port)
+OpenError DriverPortLink::OpenFailure() const
 {
-    CSerialChannel channel(DeviceApi());
-    CPortDriver driver(channel);
-    const bool opened = driver.Test(port) != 0;
-    driver.Close();  // also after a failed open, which can leave the device held
-    return opened;
+    return OpenErrorOf(m_channel.LastFailure());
+}
+
+OpenError OpenErrorOf(const CSerialChannel::Failure& failure)
+{
+    OpenError error;
+    const bool atOpen = failure.step == CSerialChannel::Failure::Step::Open;
+    if (atOpen && (failure.code == ERROR_ACCESS_DENIED || failure.code == ERROR_SHARING_VIOLATION))
+        error.reason = "busy";
+    else if (atOpen && (failure.code == ERROR_FILE_NOT_FOUND || failure.code == ERROR_PATH_NOT_FOUND))
+        error.reason = "missing";
+    else
+        error.reason = "other";
+    error.code = static_cast<long>(failure.code);
+    error.message = SystemMessage(failure.code);
+    return error;
 }

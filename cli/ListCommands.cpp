@@ -10,7 +10,7 @@
 #include "Catalogue.h"
 #include "Commands.h"
 #include "Console.h"
-#include "DriverPortLink.h"
+#include "Ports.h"
 #include "Report.h"
 #include "SideBySide.h"
 
@@ -18,85 +18,77 @@ namespace {
 
 // Whether one port can be opened now; nothing is opened once Ctrl+C has stopped the test.
 struct PortTest : SideBySideJob {
-    PortTest(unsigned short testedPort, const StopSignal* stopSignal) : port(testedPort), stop(stopSignal) {}
+    PortTest(const PortInfo& testedPort, const StopSignal* stopSignal) : port(testedPort), stop(stopSignal) {}
     void Run() override
     {
-        if (stop == nullptr || !stop->IsSet())
-            openable = CanOpenPort(port);
-    }
-    const unsigned short port;
-    const StopSignal* const stop;
-    std::optional<bool> openable;  // none: not tested
-};
-
-enum class Tested { Openable, NotOpenable, NotTested, Unfinished };
-
-// Each port tested once, side by side.
-std::vector<Tested> TestPorts(const std::vector<unsigned short>& listed, const StopSignal* stop)
-{
-    std::vector<unsigned short> distinct;
-    std::vector<std::unique_ptr<SideBySideJob>> tests;
-    for (unsigned short port : listed) {
-        if (std::find(distinct.begin(), distinct.end(), port) == distinct.end()) {
-            distinct.push_back(port);
-            tests.push_back(std::make_unique<PortTest>(port, stop));
+        if (stop == nullptr || !stop->IsSet()) {
+            openError = TryOpen(port);
+            tested = true;
         }
     }
-    RunSideBySide(tests, stop);
-    std::vector<Tested> results;
-    for (unsigned short port : listed) {
-        const auto at = static_cast<std::size_t>(std::find(distinct.begin(), distinct.end(), port) - distinct.begin());
-        const PortTest* test = static_cast<const PortTest*>(tests[at].get());
-        results.push_back(test == nullptr      ? Tested::Unfinished
-                          : !test->openable    ? Tested::NotTested
-                          : *test->openable    ? Tested::Openable
-                                               : Tested::NotOpenable);
-    }
-    return results;
-}
+    const PortInfo port;
+    const StopSignal* const stop;
+    bool tested = false;
+    std::optional<OpenError> openError;
+};
 
-std::string TestText(unsigned short port, Tested tested)
+// What "ports --test" found of a port, for people and for scripts. test is null when the
+// test did not finish.
+void AddTest(const PortTest* test, std::string& line, nlohmann::ordered_json& entry)
 {
-    switch (tested) {
-    case Tested::Openable:
-        return "  can be opened";
-    case Tested::NotOpenable:
-        return InLibraryRange(port) ? "  cannot be opened now" : "  cannot be opened: only COM1 to COM16 can";
-    case Tested::NotTested:
-        return "  not tested: stopped by Ctrl+C";
-    default:
-        return "  stopped by Ctrl+C; its test did not finish within 2 s: a system call on the port is still blocked";
-    }
+    entry["openable"] = test != nullptr && test->tested ? nlohmann::ordered_json(!test->openError)
+                                                        : nlohmann::ordered_json();
+    entry["openError"] = OpenErrorJson(test != nullptr ? test->openError : std::nullopt);
+    if (test == nullptr)
+        line += "\n  stopped by Ctrl+C: its test did not finish within 2 s (a system call on the port is still blocked)";
+    else if (!test->tested)
+        line += "\n  not tested: stopped by Ctrl+C";
+    else if (test->openError)
+        line += "\n  cannot be opened: " + OpenErrorDetail(test->port, *test->openError);
+    else
+        line += "\n  can be opened";
 }
 
 }  // namespace
 
 int ListPortsCommand(const Options& options)
 {
+    const std::vector<PortInfo> listed = ListPorts();
+    // Each port tested once, side by side (the registry may list one twice).
+    std::vector<std::unique_ptr<SideBySideJob>> tests;
+    std::vector<std::size_t> testOf;
+    for (const PortInfo& port : listed) {
+        std::size_t at = 0;
+        while (at < tests.size() && static_cast<const PortTest&>(*tests[at]).port.name != port.name)
+            ++at;
+        if (options.test && at == tests.size())
+            tests.push_back(std::make_unique<PortTest>(port, options.stop));
+        testOf.push_back(at);
+    }
+    RunSideBySide(tests, options.stop);
+
     nlohmann::ordered_json ports = nlohmann::ordered_json::array();
-    const std::vector<unsigned short> listed = ListedPorts();
-    const std::vector<Tested> tested = options.test ? TestPorts(listed, options.stop) : std::vector<Tested>();
     bool stopped = false;
     for (std::size_t i = 0; i < listed.size(); ++i) {
-        nlohmann::ordered_json entry = {{"name", PortName(listed[i])}, {"number", listed[i]}};
-        std::string line = PortName(listed[i]);
+        nlohmann::ordered_json entry = PortJson(listed[i]);
+        std::string line = PortLine(listed[i]);
         if (options.test) {
-            const bool known = tested[i] == Tested::Openable || tested[i] == Tested::NotOpenable;
-            entry["openable"] = known ? nlohmann::ordered_json(tested[i] == Tested::Openable) : nlohmann::ordered_json();
-            line += TestText(listed[i], tested[i]);
-            stopped = stopped || !known;
+            const PortTest* test = static_cast<const PortTest*>(tests[testOf[i]].get());
+            AddTest(test, line, entry);
+            stopped = stopped || test == nullptr || !test->tested;
         }
         ports.push_back(entry);
         if (!options.json)
             Out().Line(line);
     }
+    const int status = stopped ? kExitStopped : kExitOk;
     if (options.json)
-        PrintJson({{"ports", ports}, {"exitCode", stopped ? kExitStopped : kExitOk}});
+        PrintJson({{"ports", ports}, {"exitCode", status}});
     if (listed.empty())
         Err().Line("Windows lists no serial port.");
     if (stopped)
         Err().Line("Stopped by Ctrl+C; the ports not tested were not opened.");
-    return stopped ? kExitStopped : kExitOk;
+    return status;
 }
 
 int ListSoftwareCommand(const Options& options)

@@ -3,8 +3,8 @@
 #include "Console.h"
 #include "Report.h"
 
-PortRun::PortRun(unsigned short port, int softwareRow, const StopSignal* stop, bool printAttempts)
-    : m_port(port), m_row(softwareRow), m_print(printAttempts)
+PortRun::PortRun(const PortInfo& port, int softwareRow, const StopSignal* stop, bool printAttempts)
+    : m_port(port), m_row(softwareRow), m_print(printAttempts), m_link(MakeRunLink(port))
 {
     // The run replaces the reply event at its start; it must exist by then.
     m_state.replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -19,7 +19,10 @@ PortRun::~PortRun()
 
 RunEnding PortRun::Execute()
 {
-    return RunConfiguration(m_link, *this, m_state);
+    const RunEnding ending = RunConfiguration(*m_link, *this, m_state);
+    if (ending == RunEnding::OpenFailed)
+        m_openError = m_link->OpenFailure();
+    return ending;
 }
 
 void PortRun::AttemptStarted(int index, const LineSetting& line)

@@ -86,6 +86,81 @@ std::string ReplyText(const AttemptReport& report)
     }
 }
 
+std::string UsbText(const UsbIds& usb)
+{
+    return usb.vid + ":" + usb.pid + (usb.serial ? " serial " + *usb.serial : "") +
+           (usb.interface ? " interface " + *usb.interface : "");
+}
+
+std::string PortLine(const PortInfo& port)
+{
+    std::string line = port.name;
+    for (const std::optional<std::string>& part : {port.description, port.manufacturer})
+        line += part ? "  " + *part : "";
+    if (port.usb)
+        line += "  USB " + UsbText(*port.usb);
+    if (port.byId)
+        line += "  " + *port.byId;
+    if (!port.registry)
+        line += "  (not in the registry's list of ports)";
+    return line;
+}
+
+nlohmann::ordered_json PortJson(const PortInfo& port, const char* nameField)
+{
+    const auto orNull = [](const std::optional<std::string>& text) {
+        return text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json();
+    };
+    nlohmann::ordered_json usb;
+    if (port.usb)
+        usb = {{"vid", port.usb->vid}, {"pid", port.usb->pid}, {"serial", orNull(port.usb->serial)},
+               {"interface", orNull(port.usb->interface)}};
+    return {{nameField, port.name},
+            {"number", port.number != 0 ? nlohmann::ordered_json(port.number) : nlohmann::ordered_json()},
+            {"description", orNull(port.description)},
+            {"manufacturer", orNull(port.manufacturer)},
+            {"registry", port.registry},
+            {"usb", usb},
+            {"byId", orNull(port.byId)}};
+}
+
+std::string OpenErrorDetail(const PortInfo& port, const OpenError& error)
+{
+    const std::string code = "error " + std::to_string(error.code);
+    if (error.reason == "busy") {
+        std::string who;
+        for (const Holder& holder : error.holders)
+            who += (who.empty() ? "" : ", ") + holder.name + " (PID " + std::to_string(holder.pid) + ")";
+        return "it is held by " + (who.empty() ? "another program" : who) + "; close it and try again";
+    }
+    if (error.reason == "missing")
+        return "its device is missing, " + code + ": the adapter is unplugged, or " + port.name +
+               " is a number left from one that is gone";
+    std::string message = error.message;
+    if (!message.empty() && message.back() == '.')
+        message.pop_back();
+    return message + ", " + code;
+}
+
+std::string OpenErrorText(const PortInfo& port, const OpenError& error)
+{
+    return port.name + " cannot be opened: " + OpenErrorDetail(port, error) + ".";
+}
+
+nlohmann::ordered_json OpenErrorJson(const std::optional<OpenError>& error)
+{
+    if (!error)
+        return nullptr;
+    nlohmann::ordered_json json = {{"reason", error->reason}, {"code", error->code}, {"message", error->message}};
+    if (error->reason == "busy") {
+        nlohmann::ordered_json holders = nlohmann::ordered_json::array();
+        for (const Holder& holder : error->holders)
+            holders.push_back({{"pid", holder.pid}, {"name", holder.name}});
+        json["holders"] = holders;
+    }
+    return json;
+}
+
 nlohmann::ordered_json AttemptsJson(const std::vector<AttemptReport>& attempts)
 {
     nlohmann::ordered_json array = nlohmann::ordered_json::array();

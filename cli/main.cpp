@@ -38,17 +38,6 @@ BOOL WINAPI OnControl(DWORD type)
     return TRUE;  // the runs end by themselves, closing their ports
 }
 
-std::string Utf8(const wchar_t* wide)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1)
-        return std::string();
-    std::string text(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], size, nullptr, nullptr);
-    text.resize(static_cast<std::size_t>(size - 1));
-    return text;
-}
-
 std::vector<std::string> Utf8Arguments()
 {
     std::vector<std::string> arguments;
@@ -94,6 +83,7 @@ std::string UsageSentence(const CLI::App& app, const CLI::ParseError& error)
     return "\"" + rest.front() + "\" is not a command: give one of " + commands;
 }
 
+const char kPortHelp[] = "the port: COMn, or its USB adapter as usb:VID:PID or usb:VID:PID:SERIAL (see vr7 ports)";
 const char kSoftwareHelp[] = "the CAD program: its row (0 to 49, see vr7 software) or its label, or the beginning "
                              "of one label; Latin letters in any case";
 
@@ -102,7 +92,8 @@ void AddCommands(CLI::App& app, Options& options)
     app.require_subcommand(1);
     app.add_flag("--json", options.json, "one JSON object on standard output, for scripts");
 
-    CLI::App* ports = app.add_subcommand("ports", "list the serial ports Windows lists, in its order");
+    CLI::App* ports = app.add_subcommand("ports", "list the serial ports Windows lists, in its order, with what "
+                                                  "each one's device is");
     ports->add_flag("--test", options.test, "also say whether each can be opened now (none is left open)");
     ports->footer("Example: vr7 ports --test");
 
@@ -111,14 +102,15 @@ void AddCommands(CLI::App& app, Options& options)
 
     CLI::App* configure = app.add_subcommand("configure", "configure the digitizer on one port, as the window's "
                                                           "OK button does, showing every attempt");
-    configure->add_option("--port", options.port, "the port, COM1 to COM16")->required();
+    configure->add_option("--port", options.port, kPortHelp)->required();
     configure->add_option("--software", options.software, kSoftwareHelp)->required();
     configure->footer("Example: vr7 configure --port COM3 --software Lectra");
 
     CLI::App* detect = app.add_subcommand("detect", "send the configuration frame to every listed port side by "
                                                     "side and tell which answered (it writes to every port)");
     detect->add_option("--software", options.software, kSoftwareHelp)->required();
-    detect->footer("Example: vr7 detect --software 33");
+    detect->add_option("--port", options.ports, std::string(kPortHelp) + "; repeatable; without it, every listed port");
+    detect->footer("Example: vr7 detect --software 33 --port usb:0403:6001");
 
     for (CLI::App* command : {ports, software, configure, detect})
         command->add_flag("--json", options.json, "one JSON object on standard output, for scripts");

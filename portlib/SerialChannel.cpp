@@ -64,9 +64,9 @@ private:
     CSerialChannel& m_channel;
 };
 
-CSerialChannel::CSerialChannel(const CommApi& api)
+CSerialChannel::CSerialChannel(const CommApi& api, UINT lastPort)
     : m_open(0), m_io(new IoBlock), m_device(nullptr), m_timeouts(), m_port(0), m_portBuffer(nullptr),
-      m_eventMask(0), m_bufferSize(0), m_api(api), m_guard(CreateMutexA(nullptr, FALSE, nullptr)),
+      m_eventMask(0), m_bufferSize(0), m_api(api), m_lastPort(lastPort), m_guard(CreateMutexA(nullptr, FALSE, nullptr)),
       m_transfer(TransferState::None), m_transferThread(nullptr), m_outstanding(Operation::None), m_stop(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
       m_idle(CreateEventA(nullptr, TRUE, TRUE, nullptr))
 {
@@ -86,10 +86,11 @@ CSerialChannel::~CSerialChannel()
 
 int CSerialChannel::OpenDevice(UINT port, UINT eventMask, UINT outputQueueSize, UINT inputQueueSize)
 {
-    if (port < kFirstPort || port > kLastPort)
-        return 0;
+    m_failure = Failure();
+    if (port < kFirstPort || port > m_lastPort)
+        return Fail(Failure::Step::Range, ERROR_FILE_NOT_FOUND);  // no such device
     if (!EndTransfer(0))
-        return 0;  // a transfer still runs on the device
+        return Fail(Failure::Step::Setup, ERROR_BUSY);  // a transfer still runs on the device
     if (m_io->overlapped.hEvent != nullptr)
         ResetEvent(m_io->overlapped.hEvent);
     else
@@ -119,16 +120,18 @@ int CSerialChannel::OpenDevice(UINT port, UINT eventMask, UINT outputQueueSize, 
     HANDLE device = m_api.CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE)
-        return 0;
+        return Fail(Failure::Step::Open);
     m_device = device;
     if (!m_api.SetupComm(m_device, inputQueueSize, outputQueueSize)) {
+        const int failed = Fail(Failure::Step::Setup);
         m_device = nullptr;
         m_api.CloseHandle(device);
-        return 0;
+        SetLastError(m_failure.code);  // as the failing call left it
+        return failed;
     }
     if (!m_api.SetCommTimeouts(m_device, &m_timeouts))
-        return 0;
-    return m_api.SetCommMask(m_device, eventMask) ? 1 : 0;
+        return Fail(Failure::Step::Setup);
+    return m_api.SetCommMask(m_device, eventMask) ? 1 : Fail(Failure::Step::Setup);
 }
 
 int CSerialChannel::Configure(UINT port, int baud, char parity, int dataBits, int stopBits, UINT eventMask,
@@ -141,19 +144,19 @@ int CSerialChannel::Configure(UINT port, int baud, char parity, int dataBits, in
     const int length =
         std::snprintf(mode, sizeof mode, "baud=%d parity=%c data=%d stop=%d", baud, parity, dataBits, stopBits);
     if (length < 0 || length >= static_cast<int>(sizeof mode))
-        return 0;
+        return Fail(Failure::Step::Setup, ERROR_INVALID_PARAMETER);
 
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
     if (!m_api.GetCommState(m_device, &dcb))
-        return 0;
+        return Fail(Failure::Step::Setup);
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     if (!m_api.BuildCommDCBA(mode, &dcb))
-        return 0;
+        return Fail(Failure::Step::Setup);
     MakeLineClean(dcb);
     if (!m_api.SetCommState(m_device, &dcb))
-        return 0;
+        return Fail(Failure::Step::Setup);
     m_api.PurgeComm(m_device, kPurgeAll);
 
     ChannelLock lock(m_guard);
@@ -359,6 +362,13 @@ int CSerialChannel::DoWaitByte(BYTE* out)
             break;
         }
     }
+}
+
+// Records why configuring failed; the system's last error stays as the failing call set it.
+int CSerialChannel::Fail(Failure::Step step, DWORD code)
+{
+    m_failure = {step, code};
+    return 0;
 }
 
 DWORD CSerialChannel::QueuedBytes()

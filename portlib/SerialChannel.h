@@ -54,13 +54,20 @@ public:
     static constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
     static constexpr DWORD kPurgeInput = PURGE_RXABORT | PURGE_RXCLEAR;
     static constexpr UINT kFirstPort = 1;
-    static constexpr UINT kLastPort = 16;
+    static constexpr UINT kLastPort = 16;       // the library's: its callers are promised COM1 to COM16
+    static constexpr UINT kLastListedPort = 255;  // the highest number the system gives a port
     static constexpr DWORD kTimeoutMs = 50;         // every member of the device timeouts
     static constexpr DWORD kByteTimeLimitMs = 100;  // ReadByte inside WaitByte
     static constexpr DWORD kStopBoundMs = 2000;     // Close waiting for a live transfer to leave
     static constexpr DWORD kCollectBoundMs = 250;   // a cancelled operation completing
 
-    explicit CSerialChannel(const CommApi& api = Win32CommApi());
+    // Why the last Configure failed: the step, and the system's error code that step left.
+    struct Failure {
+        enum class Step { None, Range, Open, Setup } step = Step::None;  // Setup: any step after the open
+        DWORD code = 0;
+    };
+
+    explicit CSerialChannel(const CommApi& api = Win32CommApi(), UINT lastPort = kLastPort);
     virtual ~CSerialChannel();
     CSerialChannel(const CSerialChannel&) = delete;
     CSerialChannel& operator=(const CSerialChannel&) = delete;
@@ -74,6 +81,7 @@ public:
     int Read(BYTE* buffer, int length, DWORD timeoutMs);
     int ReadByte(BYTE* out, DWORD timeoutMs);
     int WaitByte(BYTE* out);
+    Failure LastFailure() const { return m_failure; }  // the configuring thread's
 
 private:
     enum class Outcome { Completed, TimedOut, Stopped, Failed };
@@ -97,6 +105,7 @@ private:
     ByteRead DoReadByte(BYTE* out, DWORD timeoutMs);
     int DoWaitByte(BYTE* out);
     DWORD QueuedBytes();
+    int Fail(Failure::Step step, DWORD code = GetLastError());
     Outcome Await(DWORD timeoutMs);
     bool CancelAndCollect(bool commEventWait, DWORD* transferred);
     bool Collected();
@@ -120,6 +129,8 @@ private:
     UINT m_bufferSize;
 
     const CommApi& m_api;
+    const UINT m_lastPort;
+    Failure m_failure;  // written and read by the thread that configures
     HANDLE m_guard;  // kernel mutex; guards m_open, the transfer record and the device's release
     // The transfer that holds the channel: None; Running, on the thread m_transferThread
     // (a duplicated handle, null until recorded); Reclaiming, its thread gone and what it

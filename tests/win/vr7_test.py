@@ -81,6 +81,12 @@ def vr7(*args, program=VR7, env=ENV):
     return subprocess.CompletedProcess(proc.args, proc.returncode, out, err)
 
 
+def port_device(*args):
+    """Registers or removes device nodes of ports through SetupAPI (tests/win/port_device.cpp)."""
+    subprocess.run([WINE, os.environ['QUILLANE_PORT_DEVICE'], *args], env=ENV, timeout=60, check=True,
+                   stdin=subprocess.DEVNULL, capture_output=True)
+
+
 def standin(setting):
     """The environment of vr7's test build with the stand-in device playing these ports."""
     return dict(ENV, QUILLANE_STANDIN=setting)
@@ -226,25 +232,100 @@ class Vr7Test(unittest.TestCase):
         self.assertIn('  注意事项：', lines)
         self.assertEqual(lines[-1], 'Status:OK!')
 
-    def test_ports_that_cannot_be_used(self):
-        cases = [  # port, what the sentence says (COM9's ends with the fixture's ports, after Wine's own), JSON status
-            ('COM7', 'COM7 cannot be opened', 'open-failed'),
-            ('COM9', r'COM9 does not exist: Windows lists .*COM12, COM17, COM3, COM5, COM6, COM7\.\r\n$', None),
-            ('COM17', 'only COM1 to COM16', None),
-            ('com300', 'COM300 cannot be used: only COM1 to COM16', None),
+    def test_ports_that_cannot_be_used_and_why(self):
+        """COM7's device fails its first configuration call; COM8's link leads nowhere; COM4 is
+        held by another program (the stand-in device: a pseudo-terminal is never exclusive)."""
+        link = f'{os.environ["WINEPREFIX"]}/dosdevices/com8'
+        os.symlink(f'{RUN}/absent8', link)
+        self.addCleanup(os.remove, link)
+        self.use_ports(('a', 'COM7'), ('b', 'COM8'), ('c', 'COM4'))
+        cases = [  # port, the sentence, the JSON status and open error (reason, code)
+            ('COM7', 'COM7 cannot be opened: Invalid function, error 1.', 'open-failed', ('other', 1)),
+            ('COM8', "COM8 cannot be opened: its device is missing, error 2: the adapter is unplugged", 'open-failed',
+             ('missing', 2)),
+            ('COM4', 'COM4 cannot be opened: it is held by another program; close it', 'open-failed', ('busy', 5)),
+            ('COM9', r'COM9 does not exist: Windows lists COM7, COM8, COM4\.\r\n$', None, None),
+            ('com300', 'COM300 cannot be there: Windows numbers its ports from COM1 to COM255', None, None),
+            ('usb:DEAD:beef', 'No listed port is a USB adapter with the ids dead:beef: there is no USB adapter', None,
+             None),
         ]
-        for port, sentence, json_status in cases:
+        for port, sentence, json_status, error in cases:
             with self.subTest(port):
-                result = vr7('configure', '--port', port, '--software', '33', '--json')
-                self.assertEqual(self.json_of(result, 2).get('status'), json_status)
+                result = vr7('configure', '--port', port, '--software', '33', '--json', program=VR7_STANDIN,
+                             env=standin('COM4=busy'))
+                document = self.json_of(result, 2)
+                self.assertEqual(document.get('status'), json_status)
+                if error:
+                    self.assertEqual((document['openError']['reason'], document['openError']['code']), error)
                 self.assertRegex(result.stderr.decode(), sentence)
                 self.assertEqual(result.stderr.count(b'\n'), 1, 'one sentence')
         self.assert_nothing_sent()
+
+    def test_each_adapter_named_and_chosen_by_its_ids(self):
+        """Adapters registered through SetupAPI as drivers do: vr7 ports names each one, and
+        --port usb:... configures the one whose ids fit (COM17 is above COM16)."""
+        devices = [  # class, instance id, port, friendly name, manufacturer, hardware id
+            ('Ports', r'USB\VID_0403&PID_6001\A50285BI', 'COM5', 'USB Serial Port (COM5)', 'FTDI', ''),
+            ('Ports', r'FTDIBUS\VID_0403+PID_6001+FT9XQ2KLA\0000', 'COM12', 'USB Serial Port (COM12)', 'FTDI', ''),
+            ('Ports', r'USB\VID_1A86&PID_7523\5&2E1C5A1&0&2', 'COM6', 'USB-SERIAL CH340 (COM6)', 'wch.cn', ''),
+            ('Ports', r'USB\VID_2341&PID_0043&MI_00\6&3A757EEC&0&0000', 'COM17', 'Arduino Uno (COM17)', 'Arduino LLC',
+             r'USB\VID_2341&PID_0043&REV_0001&MI_00'),
+            ('Ports', r'ACPI\PNP0501\1', 'COM3', 'Communications Port (COM3)', '(Standard port types)', ''),
+            ('Modem', r'USB\VID_1A86&PID_5523\MODEM1', 'COM3', 'A modem on COM3 (COM3)', 'x', ''),  # a Ports node is first
+            ('Ports', r'ROOT\PORTS\0000', 'LPT1', 'Printer Port (LPT1)', '', ''),
+            ('Ports', r'BTHENUM\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0000\7&1A2B&0&0', 'COM40',
+             'Standard Serial over Bluetooth link (COM40)', 'Microsoft', ''),
+        ]
+        self.addCleanup(port_device, 'remove', *[d[1] for d in devices])
+        for device in devices:
+            port_device('add', *device)
+        self.use_ports(('a', 'COM5'), ('b', 'COM12'), ('c', 'COM6'), ('d', 'COM17'), ('e', 'COM3'), ('f', 'COM7'))
+        self.assertEqual(vr7('ports').stdout.decode().splitlines(), [
+            'COM5  USB Serial Port  FTDI  USB 0403:6001 serial A50285BI',
+            'COM12  USB Serial Port  FTDI  USB 0403:6001 serial FT9XQ2KL interface A',
+            'COM6  USB-SERIAL CH340  wch.cn  USB 1a86:7523',
+            'COM17  Arduino Uno  Arduino LLC  USB 2341:0043 interface 00',
+            'COM3  Communications Port  (Standard port types)',
+            'COM7',
+            "COM40  Standard Serial over Bluetooth link  Microsoft  (not in the registry's list of ports)"])
+        listed = json.loads(vr7('ports', '--test', '--json').stdout)['ports']
+        self.assertEqual(listed[0], {'name': 'COM5', 'number': 5, 'description': 'USB Serial Port', 'manufacturer': 'FTDI',
+                                     'registry': True, 'byId': None, 'openable': True, 'openError': None,
+                                     'usb': {'vid': '0403', 'pid': '6001', 'serial': 'A50285BI', 'interface': None}})
+        self.assertEqual([(p['name'], p['registry'], (p['usb'] or {}).get('interface'), p['openable'])
+                          for p in listed],
+                         [('COM5', True, None, True), ('COM12', True, 'A', True), ('COM6', True, None, True),
+                          ('COM17', True, '00', True), ('COM3', True, None, True), ('COM7', True, None, False),
+                          ('COM40', False, None, False)])
+        for n in SIMULATED:
+            self.assertEqual(self.sims[n].holders(), 0, f'COM{n} is left closed')
+
+        for port, chosen in (('usb:0403:6001:a50285bi', 'COM5'), ('USB:1A86:7523', 'COM6'), ('usb:2341:0043', 'COM17')):
+            with self.subTest(port):
+                for sim in self.sims.values():
+                    sim.command('clear')
+                result = self.json_of(vr7('configure', '--port', port, '--software', '33', '--json'), 0)
+                self.assertEqual(result['port'], chosen)
+                self.assertEqual({n: len(sim.frames()) for n, sim in self.sims.items()},
+                                 {n: int(f'COM{n}' == chosen) for n in SIMULATED})
+        for sim in self.sims.values():
+            sim.command('clear')
+        several = vr7('configure', '--port', 'usb:0403:6001', '--software', '33')
+        self.assertEqual(several.returncode, 64)
+        self.assertIn('fits several ports: COM5 (0403:6001 serial A50285BI), COM12 (0403:6001 serial FT9XQ2KL '
+                      'interface A)', several.stderr.decode())
+        self.assert_nothing_sent()
+        result = self.json_of(vr7('detect', '--software', '33', '--port', 'usb:0403:6001', '--port', 'COM17',
+                                  '--port', 'com5', '--json'), 0)
+        self.assertEqual([(p['port'], p['description'], p['result']) for p in result['ports']],
+                         [('COM5', 'USB Serial Port', 'answered'), ('COM12', 'USB Serial Port', 'answered'),
+                          ('COM17', 'Arduino Uno', 'answered')])
 
     def test_bad_usage_ends_with_64_and_one_sentence_and_sends_nothing(self):
         cases = [  # arguments, what the sentence on standard error says
             ('configure --port COMX --software 33', '"COMX" is not a port name'),
             ('configure --port COM0 --software 33', '"COM0" is not a port name'),
+            ('configure --port usb:04031:6001 --software 33', '"usb:04031:6001" is not a USB adapter: give usb:VID:PID'),
             ('configure --port COM5 --software 50', '"50" names no CAD program'),
             ('configure --port COM5 --software Lectrax', '"Lectrax" names no CAD program'),
             ('configure --port COM5 --software Map',
@@ -291,7 +372,7 @@ class Vr7Test(unittest.TestCase):
         listed = json.loads(vr7('ports', '--test', '--json').stdout)['ports']
         self.assertEqual([(p['name'], p['number'], p['openable']) for p in listed],
                          [('COM12', 12, True), ('COM5', 5, True), ('COM3', 3, True), ('COM7', 7, False),
-                          ('COM17', 17, False)])
+                          ('COM17', 17, True)])
         for n in SIMULATED:
             self.assertEqual(self.sims[n].holders(), 0, f'COM{n} is left closed')
 
@@ -386,13 +467,14 @@ class Vr7Test(unittest.TestCase):
         self.sims[5].command('behave silence')
         self.sims[6].command('behave badsum')
         result = self.json_of(vr7('detect', '--software', 'lectra', '--json'), 0)
-        self.assertEqual(result['answered'], ['COM3'])
+        self.assertEqual(result['answered'], ['COM3', 'COM17'])
         self.assertEqual([(p['port'], p['result'], len(p['attempts'])) for p in result['ports']],
                          [('COM5', 'no-answer', 5), ('COM6', 'wrong-answer', 5), ('COM3', 'answered', 1),
-                          ('COM7', 'cannot-open', 0), ('COM17', 'cannot-open', 0)])
+                          ('COM7', 'cannot-open', 0), ('COM17', 'answered', 1)])
         self.assertEqual(result['ports'][2]['attempts'][0]['received'], LECTRA_REPLY)
+        self.assertEqual(result['ports'][3]['openError'], {'reason': 'other', 'code': 1, 'message': 'Invalid function.'})
         frames = {n: self.sims[n].frames() for n in SIMULATED}
-        for n, count in ((5, 5), (6, 5), (3, 1), (12, 0), (17, 0)):
+        for n, count in ((5, 5), (6, 5), (3, 1), (12, 0), (17, 1)):
             self.assertEqual([f[:3] for f in frames[n]], [(LECTRA_FRAME,) + a for a in ATTEMPTS[:count]], f'COM{n}')
         # Side by side: the silent port's first frame came at about the time of the others'
         # (one after the other, the next port would start about 8 s later).
@@ -403,12 +485,10 @@ class Vr7Test(unittest.TestCase):
         cases = [  # listed ports, exit status, lines of the human report
             ([('a', 'COM5'), ('b', 'COM7')], 1,
              ['COM5: no answer (no valid reply in 5 attempts; attempt 5 at 9600 baud, parity N, 8 data bits, 1 stop bit, '
-              'received nothing: no reply)', 'COM7: cannot be opened (another program may hold it, or its device '
-              'is missing)', 'No port answered with a valid reply.']),
-            ([('a', 'COM7'), ('b', 'COM17')], 2,
-             ['COM7: cannot be opened (another program may hold it, or its device is missing)',
-              'COM17: cannot be opened (not tried: only COM1 to COM16 can be opened)',
+              'received nothing: no reply)', 'COM7: cannot be opened (Invalid function, error 1)',
               'No port answered with a valid reply.']),
+            ([('a', 'COM7'), ('b', 'COM7')], 2,
+             ['COM7: cannot be opened (Invalid function, error 1)', 'No port answered with a valid reply.']),
             ([], 2, []),
         ]
         self.sims[5].command('behave silence')

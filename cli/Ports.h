@@ -1,0 +1,44 @@
+// What vr7 needs of the system's serial ports; each system supplies these (on Windows the
+// registry's list with what SetupAPI knows, a channel of vr7's own per run), the commands
+// are one code for both.
+#ifndef VR7_PORTS_H
+#define VR7_PORTS_H
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "PortInfo.h"
+#include "PortLink.h"
+
+// A process that has a port open.
+struct Holder {
+    long pid = 0;
+    std::string name;
+};
+
+// Why a port could not be opened. reason: "busy" (another program holds it), "missing"
+// (its device is gone), "denied" (no permission), "other"; code and message: the system's.
+struct OpenError {
+    std::string reason;
+    long code = 0;
+    std::string message;
+    std::vector<Holder> holders;  // who holds a busy port, where that can be seen
+};
+
+// The ports the system lists, in its order.
+std::vector<PortInfo> ListPorts();
+
+// Whether the port can be opened now; it is closed again either way. Nothing is sent.
+std::optional<OpenError> TryOpen(const PortInfo& port);
+
+// A configuration run's way to one port.
+class RunLink : public PortLink {
+public:
+    // Why the last Open failed.
+    virtual OpenError OpenFailure() const = 0;
+};
+std::unique_ptr<RunLink> MakeRunLink(const PortInfo& port);
+
+#endif
