@@ -69,8 +69,8 @@ bool CSetupAssistantDlg::OnInitDialog()
     FillPortList();
     m_softwareList.SetCurSel(0);
     SetTimer(m_hWnd, kClockTimer, kClockPeriodMs, nullptr);
-    if (m_runState.replyEvent == nullptr)
-        m_runState.replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!m_runState.replyEvent)
+        m_runState.replyEvent = std::make_shared<ReplySignal>();
     return true;
 }
 
@@ -196,10 +196,7 @@ HICON CSetupAssistantDlg::OnQueryDragIcon()
 
 void CSetupAssistantDlg::OnDestroy()
 {
-    if (m_runState.replyEvent != nullptr) {
-        CloseHandle(m_runState.replyEvent);
-        m_runState.replyEvent = nullptr;
-    }
+    m_runState.replyEvent.reset();
     m_library.Remove();
     CDialog::OnDestroy();
 }

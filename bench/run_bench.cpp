@@ -141,7 +141,7 @@ int main()
                                      lib.WaitRecvdata, lib.senddata, lib.ClosePort};
     EntryPointLink link(entries);
     RunState state;
-    state.replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    state.replyEvent = std::make_shared<ReplySignal>();
     Simulator sim(kPort);
 
     // A digitizer that answers as soon as a device could: the frame's wire time, a 10 ms
@@ -205,6 +205,5 @@ int main()
                 static_cast<int>(appStart.size()), static_cast<int>(bareStart.size()), a.min, a.median, a.max, b.min,
                 b.median, b.max);
     std::printf("| start-up, ratio of the medians | %.2f | at most 1.2 |\n", b.median > 0 ? a.median / b.median : 0.0);
-    CloseHandle(state.replyEvent);
     return 0;
 }

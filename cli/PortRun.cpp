@@ -7,14 +7,8 @@ PortRun::PortRun(const PortInfo& port, int softwareRow, const StopSignal* stop, 
     : m_port(port), m_row(softwareRow), m_print(printAttempts), m_link(MakeRunLink(port))
 {
     // The run replaces the reply event at its start; it must exist by then.
-    m_state.replyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    m_state.replyEvent = std::make_shared<ReplySignal>();
     m_state.stop = stop;
-}
-
-PortRun::~PortRun()
-{
-    if (m_state.replyEvent != nullptr)
-        CloseHandle(m_state.replyEvent);
 }
 
 RunEnding PortRun::Execute()

@@ -18,7 +18,7 @@ class PortRun : private RunView {
 public:
     // stop may be null; once it is set, the run stops and closes the port.
     PortRun(const PortInfo& port, int softwareRow, const StopSignal* stop, bool printAttempts);
-    ~PortRun() override;
+    ~PortRun() override = default;
     PortRun(const PortRun&) = delete;
     PortRun& operator=(const PortRun&) = delete;
 

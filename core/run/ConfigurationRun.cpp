@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "Catalogue.h"
 #include "Frame.h"
@@ -20,12 +22,12 @@ constexpr LineSetting kAttemptSettings[kAttempts] = {
 };
 
 // What one attempt's reply waiter works on. Each attempt has its own, so a waiter can
-// never write into a later attempt's storage.
+// never write into a later attempt's storage; the run and the waiter each hold it, and
+// the last to let go frees it.
 //  - port, frame, sendLength, replyLength, event, stop: written by the run before the
 //    waiter starts; only read by the waiter.
-//  - sent, reply, received, replyResult: written by the waiter; read by the run only after
-//    the waiter's thread has ended.
-//  - refs: the run and the waiter each hold one; the last to let go frees it.
+//  - sent, reply, received, replyResult: written by the waiter; read by the run only once
+//    the waiter has ended (ended, under mutex).
 struct WaiterShare {
     PortLink* port = nullptr;
     unsigned char frame[kFrameBufferSize] = {};
@@ -35,26 +37,18 @@ struct WaiterShare {
     int replyLength = 0;
     int received = 0;
     int replyResult = 0;
-    HANDLE event = nullptr;  // the waiter's own duplicate of the reply event
+    std::shared_ptr<ReplySignal> event;  // its attempt's reply event
     const StopSignal* stop = nullptr;
-    LONG refs = 2;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ended = false;  // the waiter has done its last step
 };
-
-void Release(WaiterShare* share)
-{
-    if (InterlockedDecrement(&share->refs) == 0) {
-        if (share->event != nullptr)
-            CloseHandle(share->event);
-        delete share;
-    }
-}
 
 // The reply waiter: sends the frame, waits for the reply, stores the result and signals,
 // on every path. It is stopped by a Close on the run's thread, which ends a blocked wait
 // for the reply; after that it touches neither the port nor any shared state.
-DWORD WINAPI ReplyWaiter(LPVOID parameter)
+void ReplyWaiter(const std::shared_ptr<WaiterShare>& share)
 {
-    WaiterShare* share = static_cast<WaiterShare*>(parameter);
     const bool stopped = share->stop != nullptr && share->stop->IsSet();  // then no frame goes out
     if (share->sendLength > 0 && share->replyLength > 0 && !stopped &&
         share->port->Send(share->frame, share->sendLength)) {
@@ -63,14 +57,13 @@ DWORD WINAPI ReplyWaiter(LPVOID parameter)
         share->replyResult =
             share->port->WaitReply(share->reply, kFrameBufferSize, share->replyLength, &share->received) ? 1 : 0;
     }
-    SetEvent(share->event);
-    Release(share);
-    return 0;
-}
-
-HANDLE NewReplyEvent()
-{
-    return CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (share->event)
+        share->event->Set();
+    {
+        const std::lock_guard<std::mutex> lock(share->mutex);
+        share->ended = true;
+    }
+    share->changed.notify_all();
 }
 
 enum class AttemptResult { Stopped, OpenFailed, ValidReply, InvalidReply, NoReply };
@@ -82,7 +75,8 @@ public:
 
 private:
     AttemptResult Attempt(int index);
-    int AwaitWaiter(HANDLE thread);
+    bool AwaitWaiter(std::thread& thread, WaiterShare& share);
+    bool PollReply();
     void Pause();
     bool Stopping() const;
     void Finish(const char* status);
@@ -112,7 +106,7 @@ RunEnding Run::Execute()
         return RunEnding::NotStarted;
     }
     // A signal left from an earlier run goes with the old event.
-    if (m_state.replyEvent != nullptr)
+    if (m_state.replyEvent)
         ReplaceReplyEvent();
 
     m_view.EnableOkButton(false);
@@ -153,12 +147,19 @@ RunEnding Run::Execute()
     return RunEnding::Error;
 }
 
-// The field holds the new event before the old one is closed, never a closed handle.
+// One poll of the reply event; without one (the window could not make it), the poll waits
+// all the same and sees no signal.
+bool Run::PollReply()
+{
+    if (m_state.replyEvent)
+        return m_state.replyEvent->WaitFor(kPoll);
+    std::this_thread::sleep_for(kPoll);
+    return false;
+}
+
 void Run::ReplaceReplyEvent()
 {
-    const HANDLE old = m_state.replyEvent;
-    m_state.replyEvent = NewReplyEvent();
-    CloseHandle(old);
+    m_state.replyEvent = std::make_shared<ReplySignal>();
 }
 
 void Run::Finish(const char* status)
@@ -172,9 +173,9 @@ void Run::Finish(const char* status)
 void Run::Pause()
 {
     if (m_state.stop == nullptr)
-        Sleep(kNoReplyPauseMs);
+        std::this_thread::sleep_for(kNoReplyPause);
     else
-        m_stopped = m_state.stop->WaitFor(std::chrono::milliseconds(kNoReplyPauseMs));
+        m_stopped = m_state.stop->WaitFor(kNoReplyPause);
 }
 
 bool Run::Stopping() const
@@ -195,23 +196,24 @@ AttemptResult Run::Attempt(int index)
     m_view.SetStatusText("");
     m_view.AttemptStarted(index, line);
 
-    WaiterShare* share = new WaiterShare;
+    const auto share = std::make_shared<WaiterShare>();
     share->port = &m_link;
     std::memcpy(share->frame, m_frame, sizeof m_frame);
     share->sendLength = kFrameLength;
     share->replyLength = kReplyLength;
     share->stop = m_state.stop;
-    // Should the duplicate fail, the waiter cannot signal: the attempt then makes its
-    // eleven polls, and a reply the waiter stored is still judged after it has ended.
-    DuplicateHandle(GetCurrentProcess(), m_state.replyEvent, GetCurrentProcess(), &share->event, 0, FALSE,
-                    DUPLICATE_SAME_ACCESS);
-    ResetEvent(m_state.replyEvent);  // no earlier signal counts for this waiter
-    HANDLE thread = CreateThread(nullptr, 0, ReplyWaiter, share, 0, nullptr);
-    if (thread == nullptr)
-        Release(share);  // the waiter's reference: it never runs
+    share->event = m_state.replyEvent;
+    if (m_state.replyEvent)
+        m_state.replyEvent->Reset();  // no earlier signal counts for this waiter
+    std::thread thread;
+    try {
+        thread = std::thread(ReplyWaiter, share);
+    } catch (const std::system_error&) {
+        // No waiter: the attempt makes its eleven polls without a signal.
+    }
 
     for (int polls = 1;; ++polls) {
-        const DWORD waited = WaitForSingleObject(m_state.replyEvent, kPollMs);
+        const bool waited = PollReply();
         ++m_waitCounter;
         char text[32];
         std::snprintf(text, sizeof text, "Please wait %d", m_waitCounter);
@@ -219,11 +221,11 @@ AttemptResult Run::Attempt(int index)
         m_stopped = Stopping();
         if (polls >= kPollsPerAttempt || m_stopped) {
             // Stop the waiter: a Close ends a wait for the reply blocked on its thread.
-            if (thread != nullptr)
+            if (thread.joinable())
                 m_link.Close();
             break;
         }
-        if (waited == WAIT_OBJECT_0)
+        if (waited)
             break;
     }
 
@@ -231,7 +233,7 @@ AttemptResult Run::Attempt(int index)
     report.index = index;
     report.line = line;
     std::memcpy(report.frame, m_frame, kFrameLength);
-    if (thread != nullptr && AwaitWaiter(thread) == WAIT_OBJECT_0) {
+    if (thread.joinable() && AwaitWaiter(thread, *share)) {
         report.sent = share->sent;
         std::memcpy(report.reply, share->reply, sizeof report.reply);
         report.received = share->received;
@@ -239,8 +241,6 @@ AttemptResult Run::Attempt(int index)
             report.verdict = CheckReply(share->reply, kReplyLength) ? AttemptReport::Verdict::ValidReply
                                                                     : AttemptReport::Verdict::InvalidReply;
     }
-    // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDelete): the analyzer does not follow the count through InterlockedDecrement
-    Release(share);
     m_view.AttemptEnded(report);
     switch (report.verdict) {
     case AttemptReport::Verdict::ValidReply:
@@ -253,20 +253,24 @@ AttemptResult Run::Attempt(int index)
 }
 
 // The waiter has signalled or has been stopped: it ends within milliseconds. Its results
-// are read only once its thread has ended.
-int Run::AwaitWaiter(HANDLE thread)
+// are read only once it has ended; true then.
+bool Run::AwaitWaiter(std::thread& thread, WaiterShare& share)
 {
-    const DWORD ended = WaitForSingleObject(thread, kWaiterEndBoundMs);
-    if (ended != WAIT_OBJECT_0) {
-        // Never seen: the waiter outlived its bound (it is stuck inside the port). It keeps
-        // its own storage and its own handle of the old event, so its late result and
-        // signal are never taken for a later attempt's; while it stays in the port, the
-        // port refuses later transfers, which count as no reply.
-        m_state.linkInUse = true;
-        ReplaceReplyEvent();
+    std::unique_lock<std::mutex> lock(share.mutex);
+    const bool ended = share.changed.wait_for(lock, kWaiterEndBound, [&] { return share.ended; });
+    lock.unlock();
+    if (ended) {
+        thread.join();  // it has only to return
+        return true;
     }
-    CloseHandle(thread);
-    return static_cast<int>(ended);
+    // Never seen: the waiter outlived its bound (it is stuck inside the port). It keeps its
+    // own storage and its own reference to the old event, so its late result and signal
+    // are never taken for a later attempt's; while it stays in the port, the port refuses
+    // later transfers, which count as no reply.
+    thread.detach();
+    m_state.linkInUse = true;
+    ReplaceReplyEvent();
+    return false;
 }
 
 }  // namespace

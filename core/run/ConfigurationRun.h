@@ -4,11 +4,15 @@
 // frame, counts "Please wait %d" while it polls, and judges the reply. It ends with
 // "Status:OK!", with "Status:Error!" (error flag 1), or with the open-failure message.
 // It runs on its caller's thread from start to end (at most about 8 s): the window's
-// user-interface thread, or a thread of the console program per port.
+// user-interface thread, or a thread of the console program per port. Standard C++ (its
+// threads, mutexes and clocks), so that the console program builds for Linux too.
 #ifndef QUILLANE_CONFIGURATIONRUN_H
 #define QUILLANE_CONFIGURATIONRUN_H
 
-#include <windows.h>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 #include "Frame.h"
 #include "PortLink.h"
@@ -42,12 +46,45 @@ public:
     virtual void AttemptEnded(const AttemptReport& /*report*/) {}
 };
 
+// The reply event: auto-reset, set by an attempt's reply waiter, waited for by the run's
+// polls.
+class ReplySignal {
+public:
+    void Set()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_set = true;
+        }
+        m_changed.notify_all();
+    }
+    void Reset()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_set = false;
+    }
+    // True when it was set within the limit; the wait that sees it resets it.
+    bool WaitFor(std::chrono::milliseconds limit)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const bool set = m_changed.wait_for(lock, limit, [this] { return m_set; });
+        m_set = false;
+        return set;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_set = false;
+};
+
 // Program-wide state of the runs, owned by the main window. Both are written on the
 // user-interface thread only.
 struct RunState {
-    // Auto-reset, unnamed; created by the window's initialisation, replaced by every run
-    // that passes the selection checks, closed by the window's destruction.
-    HANDLE replyEvent = nullptr;
+    // Created by the window's initialisation, replaced by every run that passes the
+    // selection checks, released by the window's destruction. A waiter holds its own
+    // reference to the one of its attempt.
+    std::shared_ptr<ReplySignal> replyEvent;
     // 1 when the last run ended with "Status:Error!"; read by the status line's colouring.
     unsigned char errorFlag = 0;
     // When set, the run opens and sends nothing more, stops its waiter and ends at its next
@@ -76,10 +113,10 @@ extern const char kStatusError[];
 
 // Timing of the run: without any answer it takes 5 x (11 x 100 ms + 500 ms) = 8 s.
 constexpr int kAttempts = 5;
-constexpr DWORD kPollMs = 100;
-constexpr int kPollsPerAttempt = 11;    // the waiter is stopped at the eleventh poll
-constexpr DWORD kNoReplyPauseMs = 500;  // after an attempt without a reply
-constexpr DWORD kWaiterEndBoundMs = 1000;
+constexpr std::chrono::milliseconds kPoll{100};
+constexpr int kPollsPerAttempt = 11;                  // the waiter is stopped at the eleventh poll
+constexpr std::chrono::milliseconds kNoReplyPause{500};  // after an attempt without a reply
+constexpr std::chrono::milliseconds kWaiterEndBound{1000};
 
 RunEnding RunConfiguration(PortLink& port, RunView& view, RunState& state);
 

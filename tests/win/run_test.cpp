@@ -111,12 +111,14 @@ void ExpectAttempts(const RecordingView& view, const std::string& expected)
 
 class RunTest : public ::testing::Test {
 protected:
-    void SetUp() override { sim.Reset(); }
+    void SetUp() override
+    {
+        sim.Reset();
+        state.replyEvent = std::make_shared<ReplySignal>();  // as the window's initialisation makes it
+    }
     void TearDown() override
     {
         lib.ClosePort();
-        if (state.replyEvent != nullptr)
-            CloseHandle(state.replyEvent);
     }
     RunEnding Run(RecordingView& view, PortLink* scripted = nullptr)  // through the library unless scripted
     {
