@@ -4,7 +4,7 @@
 
 #include "Catalogue.h"
 #include "Commands.h"
-#include "PortName.h"
+#include "Ports.h"
 #include "Report.h"
 #include "SoftwareMatch.h"
 
@@ -29,14 +29,6 @@ bool IsHexId(const std::string& text)
            });
 }
 
-std::string Names(const std::vector<PortInfo>& ports)
-{
-    std::string list;
-    for (const PortInfo& port : ports)
-        list += (list.empty() ? "" : ", ") + port.name;
-    return list;
-}
-
 std::string AdapterIds(const PortSelector& selector)
 {
     return selector.vid + ":" + selector.pid + (selector.serial ? " serial " + *selector.serial : "");
@@ -53,23 +45,22 @@ std::string Adapters(const std::vector<PortInfo>& ports)
     return list;
 }
 
+// The ports the selector names: the one the system's name gives, or every adapter with
+// those ids.
 std::vector<PortInfo> Matching(const PortSelector& selector, const std::vector<PortInfo>& listed)
 {
+    if (!selector.usb)
+        return {PortNamed(selector.text, listed)};
     std::vector<PortInfo> found;
     for (const PortInfo& port : listed) {
-        const bool fits = selector.number != 0
-                              ? port.number == selector.number
-                              : port.usb && port.usb->vid == selector.vid && port.usb->pid == selector.pid &&
-                                    (!selector.serial || (port.usb->serial && Folded(*port.usb->serial) ==
-                                                                                   Folded(*selector.serial)));
+        const bool fits = port.usb && port.usb->vid == selector.vid && port.usb->pid == selector.pid &&
+                          (!selector.serial || (port.usb->serial && Folded(*port.usb->serial) ==
+                                                                         Folded(*selector.serial)));
         if (fits && std::none_of(found.begin(), found.end(), [&](const PortInfo& f) { return f.name == port.name; }))
             found.push_back(port);
     }
     if (!found.empty())
         return found;
-    if (selector.number != 0)
-        throw CommandError(kExitNoPort, "COM" + std::to_string(selector.number) + " does not exist: Windows lists " +
-                                            (listed.empty() ? "no serial port" : Names(listed)) + ".");
     const std::string adapters = Adapters(listed);
     throw CommandError(kExitNoPort, "No listed port is a USB adapter with the ids " + AdapterIds(selector) + ": " +
                                         (adapters.empty() ? "there is no USB adapter (vr7 ports lists the ports)."
@@ -82,6 +73,7 @@ PortSelector ParsePortArgument(const std::string& text)
 {
     PortSelector selector;
     selector.text = text;
+    selector.usb = true;
     const std::string folded = Folded(text);
     if (folded.compare(0, 4, "usb:") == 0) {
         const std::string rest = text.substr(4);
@@ -96,21 +88,8 @@ PortSelector ParsePortArgument(const std::string& text)
                                                           "vendor and the product (vr7 ports shows them).");
         return selector;
     }
-    std::string name = text;
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
-    selector.number = ParseComPortName(name.c_str(), name.size() + 1);
-    // COM and a number too high for Windows to give is a port name all the same, of a port
-    // that cannot be there.
-    const bool numbered = name.size() > 3 && name.compare(0, 3, "COM") == 0 && name[3] != '0' &&
-                          std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (selector.number == 0 && numbered)
-        throw CommandError(kExitNoPort, name + " cannot be there: Windows numbers its ports from COM1 to COM" +
-                                            std::to_string(kHighestListedPort) + ".");
-    if (selector.number == 0)
-        throw CommandError(kExitUsage, Quoted(text) + " is not a port name: give COM and the port's number, for "
-                                                      "example --port COM3, or its USB adapter as usb:VID:PID "
-                                                      "(vr7 ports lists them).");
+    selector.usb = false;
+    CheckPortName(text);
     return selector;
 }
 
@@ -124,7 +103,7 @@ PortInfo OnePort(const std::string& text, const std::vector<PortInfo>& listed)
     for (const PortInfo& port : found)
         list += (list.empty() ? "" : ", ") + port.name + " (" + UsbText(*port.usb) + ")";
     throw CommandError(kExitUsage, Quoted(text) + " fits several ports: " + list +
-                                       "; add the serial number, as usb:VID:PID:SERIAL, or give the COM port.");
+                                       "; add the serial number, as usb:VID:PID:SERIAL, or name the port itself.");
 }
 
 std::vector<PortInfo> PortsNamed(const std::vector<std::string>& texts, const std::vector<PortInfo>& listed)

@@ -10,11 +10,11 @@
 
 #include "PortInfo.h"
 
-// A port as --port names it: "COMn" (Latin letters in any case), or its adapter as
-// "usb:VID:PID" or "usb:VID:PID:SERIAL".
+// A port as --port names it: the system's own name (COMn, a device path), or its adapter
+// as "usb:VID:PID" or "usb:VID:PID:SERIAL".
 struct PortSelector {
     std::string text;  // as given
-    int number = 0;    // COMn; 0 for an adapter
+    bool usb = false;
     std::string vid, pid;  // four lower-case hex digits each
     std::optional<std::string> serial;
 };

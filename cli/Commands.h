@@ -15,7 +15,8 @@ constexpr int kExitNoReply = 1;    // no valid reply (detect: from no port, thou
 constexpr int kExitNoPort = 2;     // the port is not there or cannot be opened
 constexpr int kExitUsage = 64;     // bad usage; nothing was sent to any port
 constexpr int kExitInternal = 70;  // a fault of vr7 itself (not expected to happen)
-constexpr int kExitStopped = 130;  // Ctrl+C stopped a run; its port is closed
+constexpr int kExitStopped = 130;     // Ctrl+C (SIGINT) stopped a run; its port is closed
+constexpr int kExitTerminated = 143;  // SIGTERM stopped a run
 
 struct Options {
     bool json = false;
@@ -25,6 +26,19 @@ struct Options {
     std::string software;        // configure and detect --software
     const StopSignal* stop = nullptr;  // set by Ctrl+C
 };
+
+// The status of a command that a stop ended: the stop's own code (130, or 143 after SIGTERM).
+inline int StoppedStatus(const Options& options)
+{
+    const int code = options.stop != nullptr ? options.stop->Code() : 0;
+    return code != 0 ? code : kExitStopped;
+}
+
+// What stopped it, in words: "Ctrl+C" or "SIGTERM".
+inline std::string StopName(const Options& options)
+{
+    return StoppedStatus(options) == kExitTerminated ? "SIGTERM" : "Ctrl+C";
+}
 
 class CommandError : public std::runtime_error {
 public:

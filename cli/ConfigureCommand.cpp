@@ -39,7 +39,7 @@ void PrintEnding(RunEnding ending)
     }
 }
 
-nlohmann::ordered_json ResultJson(const PortRun& run, int row, RunEnding ending)
+nlohmann::ordered_json ResultJson(const PortRun& run, int row, RunEnding ending, int status)
 {
     return {{"port", run.Port().name},
             {"software", SoftwareJson(row)},
@@ -47,7 +47,7 @@ nlohmann::ordered_json ResultJson(const PortRun& run, int row, RunEnding ending)
             {"instructions", run.Instructions()},
             {"status", EndingName(ending)},
             {"openError", OpenErrorJson(run.OpenFailure())},
-            {"exitCode", ExitStatusOf(ending)}};
+            {"exitCode", status}};
 }
 
 }  // namespace
@@ -62,8 +62,9 @@ int ConfigureCommand(const Options& options)
         Out().Line("Configuring " + port.name + " for " + SoftwareText(row));
     const PortRunPtr run = MakePortRun(port, row, options.stop, !options.json);
     const RunEnding ending = run->Execute();
+    const int status = ExitStatusOf(ending, StoppedStatus(options));
     if (options.json) {
-        PrintJson(ResultJson(*run, row, ending));
+        PrintJson(ResultJson(*run, row, ending, status));
     } else if (ending == RunEnding::Ok || ending == RunEnding::Error) {
         PrintInstructions(run->Instructions());
         PrintEnding(ending);
@@ -71,6 +72,6 @@ int ConfigureCommand(const Options& options)
     if (ending == RunEnding::OpenFailed)
         Err().Line(OpenErrorText(port, *run->OpenFailure()));
     if (ending == RunEnding::Stopped)
-        Err().Line("Stopped by Ctrl+C; " + port.name + " is closed.");
-    return ExitStatusOf(ending);
+        Err().Line("Stopped by " + StopName(options) + "; " + port.name + " is closed.");
+    return status;
 }

@@ -73,18 +73,18 @@ const AttemptReport* Telling(const std::vector<AttemptReport>& attempts)
     return telling;
 }
 
-std::string Detail(const Probe* probe, Result result)
+std::string Detail(const Probe* probe, Result result, const std::string& stop)
 {
     if (probe == nullptr)
-        return "stopped by Ctrl+C; it did not finish within 2 s: a system call on the port is still blocked";
+        return "stopped by " + stop + "; it did not finish within 2 s: a system call on the port is still blocked";
     const std::vector<AttemptReport>& attempts = probe->run->Attempts();
     const AttemptReport* telling = Telling(attempts);
     if (result == Result::CannotOpen && probe->run->OpenFailure())
         return OpenErrorDetail(probe->run->Port(), *probe->run->OpenFailure());
     if (telling == nullptr)
-        return "stopped by Ctrl+C before its first attempt";
+        return "stopped by " + stop + " before its first attempt";
     if (result == Result::Stopped)
-        return "stopped by Ctrl+C during attempt " + std::to_string(attempts.size());
+        return "stopped by " + stop + " during attempt " + std::to_string(attempts.size());
     const std::string detail = "attempt " + std::to_string(telling->index + 1) + " at " + LineText(telling->line) +
                                ", " + ReplyText(*telling);
     return result == Result::Answered ? detail : "no valid reply in " + std::to_string(attempts.size()) +
@@ -112,7 +112,7 @@ struct Summary {
 };
 
 Summary Summarise(const std::vector<PortInfo>& ports, const std::vector<std::unique_ptr<SideBySideJob>>& jobs,
-                  bool print)
+                  const Options& options)
 {
     Summary summary;
     for (std::size_t i = 0; i < ports.size(); ++i) {
@@ -133,8 +133,9 @@ Summary Summarise(const std::vector<PortInfo>& ports, const std::vector<std::uni
         entry["attempts"] = AttemptsJson(probe != nullptr ? probe->run->Attempts() : std::vector<AttemptReport>());
         summary.ports.push_back(entry);
         const std::string described = ports[i].description ? " (" + *ports[i].description + ")" : "";
-        if (print)
-            Out().Line(name + described + ": " + ResultText(result) + " (" + Detail(probe, result) + ")");
+        if (!options.json)
+            Out().Line(name + described + ": " + ResultText(result) + " (" + Detail(probe, result, StopName(options)) +
+                       ")");
     }
     return summary;
 }
@@ -149,7 +150,7 @@ int DetectCommand(const Options& options)
     const std::vector<PortInfo> listed = ListPorts();
     const std::vector<PortInfo> ports = options.ports.empty() ? DistinctPorts(listed) : PortsNamed(options.ports, listed);
     if (ports.empty())
-        throw CommandError(kExitNoPort, "Windows lists no serial port: plug the adapter in (and install its driver), "
+        throw CommandError(kExitNoPort, std::string(kSystemName) + " lists no serial port: plug the adapter in (and install its driver), "
                                         "then try again.");
     std::vector<std::unique_ptr<SideBySideJob>> probes;
     std::string names;
@@ -162,8 +163,8 @@ int DetectCommand(const Options& options)
                    (probes.size() > 1 ? ", side by side" : ""));
     RunSideBySide(probes, options.stop);
 
-    const Summary summary = Summarise(ports, probes, !options.json);
-    const int status = summary.stopped            ? kExitStopped
+    const Summary summary = Summarise(ports, probes, options);
+    const int status = summary.stopped            ? StoppedStatus(options)
                        : !summary.answered.empty() ? kExitOk
                        : summary.opened            ? kExitNoReply
                                                    : kExitNoPort;
@@ -177,8 +178,8 @@ int DetectCommand(const Options& options)
                                                 : "The digitizer answered on " + summary.answeredText + ".");
     if (status == kExitNoPort)
         Err().Line("None of the listed ports could be opened.");
-    if (status == kExitStopped)
-        Err().Line(summary.unfinished ? "Stopped by Ctrl+C; every port that finished is closed."
-                                      : "Stopped by Ctrl+C; every port is closed.");
+    if (summary.stopped)
+        Err().Line("Stopped by " + StopName(options) +
+                   (summary.unfinished ? "; every port that finished is closed." : "; every port is closed."));
     return status;
 }

@@ -1,4 +1,4 @@
-// vr7 ports [--test] and vr7 software: the serial ports Windows lists, and the catalogue.
+// vr7 ports [--test] and vr7 software: the serial ports the system lists, and the catalogue.
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -34,15 +34,15 @@ struct PortTest : SideBySideJob {
 
 // What "ports --test" found of a port, for people and for scripts. test is null when the
 // test did not finish.
-void AddTest(const PortTest* test, std::string& line, nlohmann::ordered_json& entry)
+void AddTest(const PortTest* test, const std::string& stop, std::string& line, nlohmann::ordered_json& entry)
 {
     entry["openable"] = test != nullptr && test->tested ? nlohmann::ordered_json(!test->openError)
                                                         : nlohmann::ordered_json();
     entry["openError"] = OpenErrorJson(test != nullptr ? test->openError : std::nullopt);
     if (test == nullptr)
-        line += "\n  stopped by Ctrl+C: its test did not finish within 2 s (a system call on the port is still blocked)";
+        line += "\n  stopped by " + stop + ": its test did not finish within 2 s (a system call on the port is still blocked)";
     else if (!test->tested)
-        line += "\n  not tested: stopped by Ctrl+C";
+        line += "\n  not tested: stopped by " + stop;
     else if (test->openError)
         line += "\n  cannot be opened: " + OpenErrorDetail(test->port, *test->openError);
     else
@@ -74,20 +74,20 @@ int ListPortsCommand(const Options& options)
         std::string line = PortLine(listed[i]);
         if (options.test) {
             const PortTest* test = static_cast<const PortTest*>(tests[testOf[i]].get());
-            AddTest(test, line, entry);
+            AddTest(test, StopName(options), line, entry);
             stopped = stopped || test == nullptr || !test->tested;
         }
         ports.push_back(entry);
         if (!options.json)
             Out().Line(line);
     }
-    const int status = stopped ? kExitStopped : kExitOk;
+    const int status = stopped ? StoppedStatus(options) : kExitOk;
     if (options.json)
         PrintJson({{"ports", ports}, {"exitCode", status}});
     if (listed.empty())
-        Err().Line("Windows lists no serial port.");
+        Err().Line(std::string(kSystemName) + " lists no serial port.");
     if (stopped)
-        Err().Line("Stopped by Ctrl+C; the ports not tested were not opened.");
+        Err().Line("Stopped by " + StopName(options) + "; the ports not tested were not opened.");
     return status;
 }
 

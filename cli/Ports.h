@@ -25,10 +25,23 @@ struct OpenError {
     long code = 0;
     std::string message;
     std::vector<Holder> holders;  // who holds a busy port, where that can be seen
+    bool hidden = false;          // busy, and held by a process this user cannot see
+    std::string group;            // denied: the group that owns the device
 };
+
+// How the system is named in sentences ("Windows"), and how it names its ports.
+extern const char kSystemName[];
+extern const char kPortNameForm[];  // "COMn"
+extern const char kPortExample[];   // "COM3"
 
 // The ports the system lists, in its order.
 std::vector<PortInfo> ListPorts();
+
+// A --port in the system's own form; anything else is bad usage (CommandError).
+void CheckPortName(const std::string& text);
+// The port such a name gives (the listed one, where it is listed); one that cannot be
+// there throws CommandError.
+PortInfo PortNamed(const std::string& text, const std::vector<PortInfo>& listed);
 
 // Whether the port can be opened now; it is closed again either way. Nothing is sent.
 std::optional<OpenError> TryOpen(const PortInfo& port);

@@ -124,18 +124,32 @@ nlohmann::ordered_json PortJson(const PortInfo& port, const char* nameField)
             {"byId", orNull(port.byId)}};
 }
 
+namespace {
+
+std::string HolderText(const PortInfo& port, const OpenError& error)
+{
+    std::string who;
+    for (const Holder& holder : error.holders)
+        who += (who.empty() ? "" : ", ") + holder.name + " (PID " + std::to_string(holder.pid) + ")";
+    if (error.hidden)
+        who += (who.empty() ? "" : ", and ") + std::string("another user's process (see: sudo fuser ") +
+               (port.device.empty() ? port.name : port.device) + ")";
+    return who.empty() ? "another program" : who;
+}
+
+}  // namespace
+
 std::string OpenErrorDetail(const PortInfo& port, const OpenError& error)
 {
     const std::string code = "error " + std::to_string(error.code);
-    if (error.reason == "busy") {
-        std::string who;
-        for (const Holder& holder : error.holders)
-            who += (who.empty() ? "" : ", ") + holder.name + " (PID " + std::to_string(holder.pid) + ")";
-        return "it is held by " + (who.empty() ? "another program" : who) + "; close it and try again";
-    }
+    if (error.reason == "busy")
+        return "held by " + HolderText(port, error);
     if (error.reason == "missing")
         return "its device is missing, " + code + ": the adapter is unplugged, or " + port.name +
-               " is a number left from one that is gone";
+               " is a name left from one that is gone";
+    if (error.reason == "denied")
+        return "permission denied: join the group " + error.group + " (sudo usermod -aG " + error.group +
+               " $USER), then log out and in again";
     std::string message = error.message;
     if (!message.empty() && message.back() == '.')
         message.pop_back();
@@ -144,6 +158,8 @@ std::string OpenErrorDetail(const PortInfo& port, const OpenError& error)
 
 std::string OpenErrorText(const PortInfo& port, const OpenError& error)
 {
+    if (error.reason == "busy")
+        return port.name + " is held by " + HolderText(port, error) + ": close it and try again.";
     return port.name + " cannot be opened: " + OpenErrorDetail(port, error) + ".";
 }
 
@@ -152,6 +168,8 @@ nlohmann::ordered_json OpenErrorJson(const std::optional<OpenError>& error)
     if (!error)
         return nullptr;
     nlohmann::ordered_json json = {{"reason", error->reason}, {"code", error->code}, {"message", error->message}};
+    if (error->reason == "denied")
+        json["group"] = error->group;
     if (error->reason == "busy") {
         nlohmann::ordered_json holders = nlohmann::ordered_json::array();
         for (const Holder& holder : error->holders)
@@ -184,7 +202,7 @@ const char* EndingName(RunEnding ending)
     }
 }
 
-int ExitStatusOf(RunEnding ending)
+int ExitStatusOf(RunEnding ending, int stoppedStatus)
 {
     switch (ending) {
     case RunEnding::Ok:
@@ -192,7 +210,7 @@ int ExitStatusOf(RunEnding ending)
     case RunEnding::OpenFailed:
         return kExitNoPort;
     case RunEnding::Stopped:
-        return kExitStopped;
+        return stoppedStatus;
     default:
         return kExitNoReply;
     }

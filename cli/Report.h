@@ -32,7 +32,7 @@ nlohmann::ordered_json OpenErrorJson(const std::optional<OpenError>& error);
 
 // Names of endings in JSON ("ok", "error", "open-failed", "stopped"), and exit statuses.
 const char* EndingName(RunEnding ending);
-int ExitStatusOf(RunEnding ending);
+int ExitStatusOf(RunEnding ending, int stoppedStatus);
 
 // One JSON object on standard output.
 void PrintJson(const nlohmann::ordered_json& object);

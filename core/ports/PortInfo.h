@@ -15,7 +15,8 @@ struct UsbIds {
 };
 
 struct PortInfo {
-    std::string name;  // "COM5" on Windows, the device path ("/dev/ttyUSB0") on Linux
+    std::string name;    // "COM5" on Windows, the device path ("/dev/ttyUSB0") on Linux, as given
+    std::string device;  // Linux: the path with its links resolved; empty where it is the name
     int number = 0;    // the n of COMn on Windows; 0 on Linux
     std::optional<std::string> description;   // "USB Serial Port"; on Linux the USB product
     std::optional<std::string> manufacturer;  // "FTDI"

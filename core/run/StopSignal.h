@@ -1,5 +1,5 @@
-// A stop request that configuration runs watch: set once (the console program's Ctrl+C),
-// never reset. Standard C++, so the same runs stop the same way on every system; Set is
+// A stop request that configuration runs watch: set once (the console program's Ctrl+C,
+// SIGINT or SIGTERM), never reset; it keeps a code that tells what set it. Standard C++, so the same runs stop the same way on every system; Set is
 // called from an ordinary thread (a console control handler, or a signal-waiting thread),
 // never from a signal handler.
 #ifndef QUILLANE_STOPSIGNAL_H
@@ -11,10 +11,12 @@
 
 class StopSignal {
 public:
-    void Set()
+    void Set(int code = 0)
     {
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_set)
+                m_code = code;
             m_set = true;
         }
         m_changed.notify_all();
@@ -23,6 +25,11 @@ public:
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         return m_set;
+    }
+    int Code() const
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_code;
     }
     // Waits at most `limit` for the stop; true when it is set.
     bool WaitFor(std::chrono::milliseconds limit) const
@@ -35,6 +42,7 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     bool m_set = false;
+    int m_code = 0;
 };
 
 #endif

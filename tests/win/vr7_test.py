@@ -243,7 +243,7 @@ class Vr7Test(unittest.TestCase):
             ('COM7', 'COM7 cannot be opened: Invalid function, error 1.', 'open-failed', ('other', 1)),
             ('COM8', "COM8 cannot be opened: its device is missing, error 2: the adapter is unplugged", 'open-failed',
              ('missing', 2)),
-            ('COM4', 'COM4 cannot be opened: it is held by another program; close it', 'open-failed', ('busy', 5)),
+            ('COM4', 'COM4 is held by another program: close it and try again', 'open-failed', ('busy', 5)),
             ('COM9', r'COM9 does not exist: Windows lists COM7, COM8, COM4\.\r\n$', None, None),
             ('com300', 'COM300 cannot be there: Windows numbers its ports from COM1 to COM255', None, None),
             ('usb:DEAD:beef', 'No listed port is a USB adapter with the ids dead:beef: there is no USB adapter', None,

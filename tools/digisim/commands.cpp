@@ -149,7 +149,7 @@ std::string Simulator::lag(const std::vector<std::string>& args)
         return err("unplugged");
     readLine(Clock::now());  // nothing of the program's may sit behind the filler
     const std::vector<std::uint8_t> filler(kPtyInputBuffer, 0);
-    const ssize_t written = ::write(link_.slave(), filler.data(), filler.size());
+    const long written = link_.writeToSlave(filler.data(), filler.size());
     if (written <= 0)
         return err(std::string("cannot fill the line: ") + std::strerror(errno));
     fillerLeft_ += static_cast<std::size_t>(written);
@@ -172,7 +172,7 @@ std::string Simulator::send(const std::vector<std::string>& args)
             return err("not a hex byte: " + arg);
         bytes.push_back(*byte);
     }
-    const LineSetting line = readLineSetting(link_.slave()).value_or(LineSetting{});
+    const LineSetting line = readLineSetting(link_.master()).value_or(LineSetting{});
     const auto spacing = policy_.instant ? std::chrono::nanoseconds(0) : line.charTime();
     const Clock::time_point now = Clock::now();
     output_.schedule(bytes, now, spacing, false);
@@ -202,7 +202,7 @@ std::string Simulator::report(const std::string& command)
     // line
     if (!link_.plugged())
         return err("unplugged");
-    const std::optional<LineSetting> line = readLineSetting(link_.slave());
+    const std::optional<LineSetting> line = readLineSetting(link_.master());
     if (!line)
         return err("cannot read the line setting");
     return "line " + line->describe() + " ixon=" + flag(line->ixon) + " ixoff=" +

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,6 +31,53 @@ bool makeRaw(int fd)
     tio.c_cflag &= ~static_cast<tcflag_t>(PARODD | CSTOPB | CRTSCTS);
     tio.c_cflag |= CLOCAL | CREAD;
     return ::tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+// Sends fd into a socket of its own, where it stays in flight; returns the socket that
+// holds it (closing that socket lets the fd go).
+UniqueFd holdInFlight(int fd)
+{
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return UniqueFd();
+    UniqueFd sender(pair[0]), holder(pair[1]);
+    char byte = 0;
+    iovec data{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+    if (::sendmsg(sender.get(), &message, 0) != 1)
+        return UniqueFd();
+    return holder;
+}
+
+// A copy of the fd in flight to holder (the message stays where it is).
+UniqueFd peekInFlight(int holder)
+{
+    char byte = 0;
+    iovec data{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    if (::recvmsg(holder, &message, MSG_PEEK | MSG_DONTWAIT | MSG_CMSG_CLOEXEC) != 1)
+        return UniqueFd();
+    const cmsghdr* header = CMSG_FIRSTHDR(&message);
+    if (header == nullptr || header->cmsg_type != SCM_RIGHTS)
+        return UniqueFd();
+    int fd = -1;
+    std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
+    return UniqueFd(fd);
 }
 
 bool isNumber(const char* name)
@@ -94,14 +142,19 @@ bool PtyLink::plug(std::string& error)
         error = failure("raw mode");
         return false;
     }
+    UniqueFd hold = holdInFlight(newSlave.get());
+    if (!hold.valid()) {
+        error = failure("holding the slave");
+        return false;
+    }
     if (!replaceSymlink(name, linkPath_)) {
         error = failure("symlink");
         return false;
     }
     slavePath_ = name;
     master_ = std::move(newMaster);
-    slave_ = std::move(newSlave);
-    deadSlave_.reset();
+    slaveHold_ = std::move(hold);
+    deadSlaveHold_.reset();
     return true;
 }
 
@@ -110,8 +163,14 @@ void PtyLink::unplug()
     if (!plugged())
         return;
     master_.reset();
-    deadSlave_ = std::move(slave_);
+    deadSlaveHold_ = std::move(slaveHold_);
     ::unlink(linkPath_.c_str());
+}
+
+long PtyLink::writeToSlave(const void* data, std::size_t size)
+{
+    const UniqueFd slave = peekInFlight(slaveHold_.get());
+    return slave.valid() ? static_cast<long>(::write(slave.get(), data, size)) : -1;
 }
 
 bool replaceSymlink(const std::string& target, const std::string& path)

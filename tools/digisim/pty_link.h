@@ -4,6 +4,7 @@
 
 #include "unique_fd.h"
 
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -17,8 +18,14 @@ public:
     PtyLink(const PtyLink&) = delete;
     PtyLink& operator=(const PtyLink&) = delete;
 
-    // Creates a fresh raw pty, opens our own slave fd and points the link at the
+    // Creates a fresh raw pty, opens a slave fd of our own and points the link at the
     // slave. On failure nothing stays open and `error` says which step failed.
+    //
+    // Our slave fd keeps master reads from failing with EIO while the program has the
+    // port closed. It is kept in flight in a socket of our own (sent with SCM_RIGHTS and
+    // never received) rather than among our descriptors: so no process shows in /proc as
+    // holding the port, as with a real serial line, and a program that treats a port
+    // another process holds as busy can open it.
     bool plug(std::string& error);
 
     // Closes the master (the program's end sees a hang-up) and removes the link.
@@ -28,10 +35,12 @@ public:
     void unplug();
 
     bool plugged() const { return master_.valid(); }
+    // The master: a pty's termios is one for both ends, so the line setting the program
+    // sets on the slave is read here too.
     int master() const { return master_.get(); }
-    // Our own slave fd: it keeps master reads from failing with EIO while the
-    // program has the port closed, and it is where the line setting is read.
-    int slave() const { return slave_.get(); }
+    // Writes into the slave's output, toward the master, as write() does; the fd lives
+    // only for the call.
+    long writeToSlave(const void* data, std::size_t size);
     // /dev/pts/N of the current pty, or of the last one after an unplug.
     const std::string& slavePath() const { return slavePath_; }
     const std::string& linkPath() const { return linkPath_; }
@@ -40,8 +49,8 @@ private:
     std::string linkPath_;
     std::string slavePath_;
     UniqueFd master_;
-    UniqueFd slave_;
-    UniqueFd deadSlave_; // the slave of the unplugged pty, see unplug()
+    UniqueFd slaveHold_;     // the socket our slave fd is in flight to
+    UniqueFd deadSlaveHold_; // the same for the unplugged pty, see unplug()
 };
 
 // Replaces `path` by a symlink to `target` in one step (symlink to a temporary

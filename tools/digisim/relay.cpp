@@ -126,7 +126,7 @@ bool Relay::fromDevice()
 // The program sets the line on the pty before it writes; the device gets the same.
 void Relay::followLineSetting()
 {
-    const std::optional<LineSetting> now = readLineSetting(link_.slave());
+    const std::optional<LineSetting> now = readLineSetting(link_.master());
     if (!now || (line_ && now->baud == line_->baud && now->parity == line_->parity &&
                  now->stopBits == line_->stopBits))
         return;

@@ -117,7 +117,7 @@ void Simulator::readLine(Clock::time_point now)
 
 void Simulator::onFrame(const Frame& frame, Clock::time_point receivedAt)
 {
-    const LineSetting line = readLineSetting(link_.slave()).value_or(LineSetting{});
+    const LineSetting line = readLineSetting(link_.master()).value_or(LineSetting{});
     const auto sinceStart = std::chrono::duration_cast<milliseconds>(receivedAt - startTime_);
     frames_.push_back({frame, line, static_cast<long long>(sinceStart.count())});
     say("frame " + toHex(frame.data(), frame.size()) + " at " + std::to_string(line.baud) + " " +

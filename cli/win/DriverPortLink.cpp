@@ -1,6 +1,6 @@
 #include "DriverPortLink.h"
 
-#include "Console.h"
+#include "WinText.h"
 
 void DriverPortLink::Close()
 {

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "Console.h"
+#include "WinText.h"
 #include "PortName.h"
 #include "UsbIds.h"
 

@@ -1,4 +1,9 @@
+// vr7's output on Windows: a console gets WriteConsoleW, so Chinese labels show right
+// whatever its code page; a file or a pipe gets UTF-8 without a byte-order mark. Lines end
+// with CR LF either way, as Windows programs' do.
 #include "Console.h"
+
+#include <windows.h>
 
 #include <algorithm>
 #include <string>
@@ -11,7 +16,8 @@ constexpr DWORD kChunk = 4096;  // characters or bytes per write call
 
 }  // namespace
 
-ConsoleStream::ConsoleStream(DWORD standardHandle) : m_handle(GetStdHandle(standardHandle)), m_console(false)
+ConsoleStream::ConsoleStream(Which which)
+    : m_handle(GetStdHandle(which == Which::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE))
 {
     DWORD mode = 0;
     if (m_handle == INVALID_HANDLE_VALUE)
@@ -65,36 +71,12 @@ void ConsoleStream::Emit(std::string_view utf8)
 
 ConsoleStream& Out()
 {
-    static ConsoleStream stream(STD_OUTPUT_HANDLE);
+    static ConsoleStream stream(ConsoleStream::Which::Out);
     return stream;
 }
 
 ConsoleStream& Err()
 {
-    static ConsoleStream stream(STD_ERROR_HANDLE);
+    static ConsoleStream stream(ConsoleStream::Which::Err);
     return stream;
-}
-
-std::string Utf8(std::wstring_view wide)
-{
-    if (wide.empty())
-        return std::string();
-    const int length = static_cast<int>(wide.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(std::max(size, 0)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, &text[0], size, nullptr, nullptr);
-    return text;
-}
-
-std::string SystemMessage(DWORD code)
-{
-    wchar_t* text = nullptr;
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message = length > 0 ? Utf8(std::wstring_view(text, length)) : "error " + std::to_string(code);
-    LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
-    return message;
 }

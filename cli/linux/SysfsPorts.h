@@ -1,0 +1,13 @@
+// The serial ports of a Linux system as sysfs describes them, found without opening any of them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "PortInfo.h"
+
+// Every tty in root's sys/class/tty with a device behind it, except serial-core ports of type 0 (a main-board
+// ttyS with no UART), in natural name order (ttyUSB2 before ttyUSB10). root holds sys/ and dev/ ("/" on the
+// running system) and links are followed as if it were "/". Names are "/dev/NAME". What cannot be read is left
+// out; nothing the file system holds makes it throw.
+std::vector<PortInfo> ListSysfsPorts(const std::string& root);
