@@ -41,7 +41,9 @@ void PrintEnding(RunEnding ending)
 
 nlohmann::ordered_json ResultJson(const PortRun& run, int row, RunEnding ending, int status)
 {
-    return {{"port", run.Port().name},
+    const PortInfo& port = run.Port();
+    return {{"port", port.name},
+            {"device", port.device.empty() ? port.name : port.device},
             {"software", SoftwareJson(row)},
             {"attempts", AttemptsJson(run.Attempts())},
             {"instructions", run.Instructions()},

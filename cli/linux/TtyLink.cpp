@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -23,6 +25,13 @@ constexpr int kWriteMsPerByte = 50, kWriteMs = 50;  // as the Windows channel's 
 speed_t Speed(int baud)
 {
     return baud == 19200 ? B19200 : B9600;
+}
+
+// The device's own path, its links resolved: what lock files are named after.
+std::string DevicePath(const std::string& path)
+{
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
 std::string GroupOf(const std::string& path)
@@ -123,7 +132,7 @@ bool TtyLink::Open(unsigned short, const LineSetting& line)
             return Fail("other", error);
         struct stat info = {};
         stat(m_path.c_str(), &info);
-        OpenError busy{"busy", error, std::strerror(error), HoldersOf(info.st_rdev, m_path), false, {}};
+        OpenError busy{"busy", error, std::strerror(error), HoldersOf(info.st_rdev, DevicePath(m_path)), false, {}};
         busy.hidden = busy.holders.empty();  // refused by a TIOCEXCL this user cannot see the owner of
         m_failure = busy;
         return false;
@@ -139,7 +148,7 @@ bool TtyLink::Open(unsigned short, const LineSetting& line)
         return Refuse(fd, {"other", errno, std::strerror(errno), {}, false, {}});
     struct stat info = {};
     fstat(fd, &info);
-    std::vector<Holder> holders = HoldersOf(info.st_rdev, m_path);
+    std::vector<Holder> holders = HoldersOf(info.st_rdev, DevicePath(m_path));
     if (!locked || !holders.empty()) {
         const int error = locked ? EBUSY : lockError;
         return Refuse(fd, {"busy", error, std::strerror(error), holders, holders.empty(), {}});

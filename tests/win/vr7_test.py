@@ -1,84 +1,36 @@
 #!/usr/bin/env python3
-"""vr7.exe under Wine against the test rig of fixture.sh: what it prints and exits with,
-and what reached the simulated digitizers (COM3, COM5, COM6, COM12, COM17; COM7 has a
-missing device). Run by ctest, which sets WINEPREFIX, QUILLANE_RUN_DIR, QUILLANE_VR7,
-QUILLANE_VR7_STANDIN (vr7 with the stand-in device of standin/StandIn.h) and QUILLANE_WINE.
-
-Under the 32-bit build, the process started is Wine's launcher and vr7 a second process of
-its process group: signals go to the group, as a terminal's Ctrl+C does, and a test that
-gives up on vr7 kills the group."""
+"""vr7.exe under Wine against the test rig of fixture.sh: the cases vr7 shares with the
+Linux program (tests/vr7/vr7_cases.py) and those of Windows alone (the registry's list of
+ports, adapters through SetupAPI, COM names, the stand-in device, the console). The
+digitizers are COM3, COM5, COM6, COM12 and COM17; COM7 has a missing device. Run by
+ctest, which sets WINEPREFIX, QUILLANE_RUN_DIR, QUILLANE_VR7, QUILLANE_VR7_STANDIN (vr7
+with the stand-in device of standin/StandIn.h), QUILLANE_PORT_DEVICE and QUILLANE_WINE."""
 import json
 import os
-import pty
 import re
-import select
-import signal
-import socket
 import struct
 import subprocess
-import termios
+import sys
 import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'vr7'))
+from vr7_cases import ENV, SharedCases, Simulator, ctrl_c, json_in, on_terminal as terminal_run, run
 
 RUN = os.environ['QUILLANE_RUN_DIR']
 VR7 = os.environ['QUILLANE_VR7']
 VR7_STANDIN = os.environ['QUILLANE_VR7_STANDIN']
 WINE = os.environ['QUILLANE_WINE']
-# A UTF-8 locale: Wine then reads Chinese arguments and writes the console's text as UTF-8.
-ENV = dict(os.environ, LANG='C.UTF-8', LC_ALL='C.UTF-8')
 SIMULATED = (3, 5, 6, 12, 17)
 SERIALCOMM = r'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
-CRASH = b'Unhandled exception'
-
-LECTRA_FRAME = 'DB 01 0E 71 80 DD'
-LECTRA_REPLY = 'EA 0E 5A 98 DD'  # the simulator's valid answer to mode code 14
-# The window's run: the line setting of each of its five attempts.
-ATTEMPTS = [(9600, 'N'), (9600, 'E'), (19200, 'N'), (9600, 'N'), (9600, 'N')]
-
-
-class Simulator:
-    """The control connection to the simulator behind COMn (tools/digisim/commands.cpp)."""
-
-    def __init__(self, n):
-        with open(f'{RUN}/sim-com{n}.port') as f:
-            self.sock = socket.create_connection(('127.0.0.1', int(f.read())), timeout=10)
-        self.file = self.sock.makefile('rw', newline='\n')
-
-    def command(self, line):
-        self.file.write(line + '\n')
-        self.file.flush()
-        data = []
-        while True:
-            reply = self.file.readline().rstrip('\n')
-            if reply == 'OK':
-                return data
-            if not reply or reply.startswith('ERR'):
-                raise AssertionError(f'simulator command {line!r}: {reply!r}')
-            data.append(reply)
-
-    def frames(self):
-        """(bytes, baud, parity, ms since the simulator started) of every frame received."""
-        frames = []
-        for line in self.command('frames'):
-            m = re.match(r'frame ([0-9A-F ]+) baud=(\d+) parity=(\S) stop=(\d) t=(\d+)$', line)
-            frames.append((m[1], int(m[2]), m[3], int(m[5])))
-        return frames
-
-    def holders(self):
-        return int(self.command('holders')[0].split()[1])
 
 
 def vr7(*args, program=VR7, env=ENV):
-    proc = subprocess.Popen([WINE, program, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            stdin=subprocess.DEVNULL, env=env, start_new_session=True)
-    try:
-        out, err = proc.communicate(timeout=60)
-    except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)
-        raise
-    if CRASH in err:  # Wine's debugger reports a crash, and the status is then 0
-        raise AssertionError(f'vr7 {" ".join(args)} crashed: {err.decode(errors="replace")[:2000]}')
-    return subprocess.CompletedProcess(proc.args, proc.returncode, out, err)
+    return run([WINE, program, *args], env)
+
+
+def on_terminal(args, until=None, then=None, program=VR7, env=ENV):
+    return terminal_run([WINE, program, *args], until, then, env)
 
 
 def port_device(*args):
@@ -90,16 +42,6 @@ def port_device(*args):
 def standin(setting):
     """The environment of vr7's test build with the stand-in device playing these ports."""
     return dict(ENV, QUILLANE_STANDIN=setting)
-
-
-def ctrl_c(proc):
-    """What a terminal's Ctrl+C does: SIGINT to the foreground process group."""
-    os.killpg(proc.pid, signal.SIGINT)
-
-
-def json_in(output):
-    """The JSON object in a terminal's output."""
-    return json.loads(output[output.index(b'{'):output.rindex(b'}') + 1])
 
 
 def serial_ports():
@@ -120,117 +62,31 @@ def set_serial_ports(values):
                    check=True)
 
 
-def on_terminal(args, until=None, then=None, program=VR7, env=ENV):
-    """Runs vr7 on a pseudo-terminal, so that Wine gives it a console; when the output shows
-    `until`, calls then(process). Returns the exit status and the output, without the
-    console's cursor escapes. Output processing is off: the bytes are the console's own."""
-    master, slave = pty.openpty()
-    attrs = termios.tcgetattr(slave)
-    attrs[1] &= ~termios.OPOST
-    termios.tcsetattr(slave, termios.TCSANOW, attrs)
-    proc = subprocess.Popen([WINE, program, *args], stdin=slave, stdout=slave, stderr=slave, env=env,
-                            start_new_session=True)
-    os.close(slave)
-    output, deadline = b'', time.monotonic() + 60
-    try:
-        while time.monotonic() < deadline:
-            if select.select([master], [], [], 0.1)[0]:
-                try:
-                    chunk = os.read(master, 4096)
-                except OSError:  # EIO: the terminal's last writer has gone
-                    chunk = b''
-                if not chunk:
-                    break
-                output += chunk
-            elif proc.poll() is not None:
-                break
-            if until and until in output:
-                then(proc)
-                until = None
-        if CRASH in output:
-            raise AssertionError(f'vr7 {" ".join(args)} crashed: {output.decode(errors="replace")[:2000]}')
-        return proc.wait(timeout=10), re.sub(rb'\x1b\[[0-9;?]*[A-Za-z]', b'', output)
-    finally:
-        os.close(master)
-        if proc.poll() is None:
-            os.killpg(proc.pid, signal.SIGKILL)
+class Vr7Test(SharedCases, unittest.TestCase):
+    unusable = 'COM7'
+    BAD_PORTS = [('COMX', '"COMX" is not a port name'), ('COM0', '"COM0" is not a port name')]
 
-
-def answer_at_once(sim):
-    sim.command('instant on')
-    sim.command('turnaround 0')
-
-
-class Vr7Test(unittest.TestCase):
     def setUp(self):
-        self.sims = {n: Simulator(n) for n in SIMULATED}
+        self.sims = {n: Simulator(f'{RUN}/sim-com{n}') for n in SIMULATED}
         for sim in self.sims.values():
             self.addCleanup(sim.sock.close)
             sim.command('reset')
+
+    @staticmethod
+    def port(n):
+        return f'COM{n}'
+
+    def vr7(self, *args):
+        return vr7(*args)
+
+    def terminal(self, args, until=None, then=None):
+        return on_terminal(args, until, then)
 
     def use_ports(self, *values):
         if not hasattr(self, 'saved_ports'):
             self.saved_ports = serial_ports()
             self.addCleanup(set_serial_ports, self.saved_ports)
         set_serial_ports(values)
-
-    def assert_nothing_sent(self):
-        for n, sim in self.sims.items():
-            self.assertEqual((sim.command('rx')[0][3:], sim.holders()), ('', 0), f'COM{n}')
-
-    def json_of(self, result, status):
-        self.assertEqual(result.returncode, status, result.stderr.decode())
-        document = json.loads(result.stdout)
-        self.assertEqual(document['exitCode'], status)
-        return document
-
-    def test_configure_against_each_kind_of_digitizer(self):
-        cases = [  # simulator commands, exit status, each attempt's verdict and bytes received
-            ('answers', [], 0, [('valid', LECTRA_REPLY)]),
-            ('silent', ['behave silence'], 1, [('none', '')] * 5),
-            ('wrong check sum', ['behave badsum'], 1, [('invalid', 'EA 01 00 00 DD')] * 5),
-            ('garbage', ['behave garbage'], 1, [('invalid', '5A A5 00 FF 13')] * 5),
-            ('partial reply', ['behave partial'], 1, [('none', 'EA 00')] * 5),
-            ('9600 E only', ['only-baud 9600', 'only-parity E'], 0, [('none', ''), ('valid', LECTRA_REPLY)]),
-            ('19200 N only', ['only-baud 19200'], 0, [('none', '')] * 2 + [('valid', LECTRA_REPLY)]),
-        ]
-        sim = self.sims[5]
-        for name, commands, status, attempts in cases:
-            with self.subTest(name):
-                # The simulator answers the moment the frame has arrived, faster than any wire.
-                sim.command('reset')
-                answer_at_once(sim)
-                for command in commands:
-                    sim.command(command)
-                run = vr7('configure', '--port', 'COM5', '--software', '33', '--json')
-                self.assertEqual(run.returncode, status, run.stdout.decode() + str(sim.command('frames')))
-                result = self.json_of(run, status)
-                self.assertEqual(result['status'], 'ok' if status == 0 else 'error')
-                self.assertEqual(result['software'], {'row': 33, 'label': 'Lectra', 'mode': 14})
-                shown = [(a['attempt'], a['baud'], a['parity'], a['dataBits'], a['stopBits'], a['sent'],
-                          a['verdict'], a['received']) for a in result['attempts']]
-                self.assertEqual(shown, [(i + 1,) + ATTEMPTS[i] + (8, 1, LECTRA_FRAME) + attempt
-                                         for i, attempt in enumerate(attempts)])
-                self.assertEqual([f[:3] for f in sim.frames()], [(LECTRA_FRAME,) + a for a in ATTEMPTS[:len(attempts)]])
-                self.assertEqual(sim.holders(), 0, 'the port is closed at the end')
-
-    def test_configure_prints_each_attempt_then_the_instructions_and_the_status(self):
-        self.sims[5].command('only-baud 19200')
-        answer_at_once(self.sims[5])
-        result = vr7('configure', '--port', 'com5', '--software', 'geber')
-        self.assertEqual(result.returncode, 0, result.stdout.decode() + str(self.sims[5].command('frames')))
-        text = result.stdout.decode()
-        self.assertTrue(text.endswith('\r\n') and '\n' not in text.replace('\r\n', ''), 'CR LF line ends')
-        lines = text.splitlines()
-        self.assertEqual(lines[0], 'Configuring COM5 for GeBer (row 9, mode code 5)')
-        self.assertEqual([line for line in lines if line.startswith('Attempt')], [
-            'Attempt 1 at 9600 baud, parity N, 8 data bits, 1 stop bit',
-            'Attempt 2 at 9600 baud, parity E, 8 data bits, 1 stop bit',
-            'Attempt 3 at 19200 baud, parity N, 8 data bits, 1 stop bit'])
-        self.assertEqual(lines.count('  sent DB 01 05 72 88 DD'), 3)
-        self.assertIn('  received EA 05 5A A1 DD: a valid reply', lines)
-        self.assertIn('  注意事项：', lines)
-        self.assertEqual(lines[-1], 'Status:OK!')
 
     def test_ports_that_cannot_be_used_and_why(self):
         """COM7's device fails its first configuration call; COM8's link leads nowhere; COM4 is
@@ -321,36 +177,6 @@ class Vr7Test(unittest.TestCase):
                          [('COM5', 'USB Serial Port', 'answered'), ('COM12', 'USB Serial Port', 'answered'),
                           ('COM17', 'Arduino Uno', 'answered')])
 
-    def test_bad_usage_ends_with_64_and_one_sentence_and_sends_nothing(self):
-        cases = [  # arguments, what the sentence on standard error says
-            ('configure --port COMX --software 33', '"COMX" is not a port name'),
-            ('configure --port COM0 --software 33', '"COM0" is not a port name'),
-            ('configure --port usb:04031:6001 --software 33', '"usb:04031:6001" is not a USB adapter: give usb:VID:PID'),
-            ('configure --port COM5 --software 50', '"50" names no CAD program'),
-            ('configure --port COM5 --software Lectrax', '"Lectrax" names no CAD program'),
-            ('configure --port COM5 --software Map',
-             'fits several CAD programs: Map/Info (row 18), MapCad (row 20), MapGis (row 27)'),
-            ('detect --software 天', '天虹绣花 (row 16), 天目 (row 34)'),
-            ('configure --software 33', '--port is required'),
-            ('configure --port COM5 --software 33 extra', 'extra'),
-            ('detect', '--software is required'),
-            ('ports --bogus', '--bogus'),
-            ('frobnicate', '"frobnicate" is not a command: give one of ports, software, configure or detect'),
-            ('', 'A subcommand is required: give one of ports'),
-        ]
-        for args, sentence in cases:
-            for extra in ([], ['--json']):
-                with self.subTest(' '.join([args] + extra)):
-                    result = vr7(*args.split(), *extra)
-                    self.assertEqual(result.returncode, 64)
-                    self.assertIn(sentence, result.stderr.decode())
-                    self.assertEqual(result.stderr.count(b'\n'), 1, 'one sentence')
-                    if extra:
-                        self.assertEqual(json.loads(result.stdout)['exitCode'], 64)
-                    else:
-                        self.assertEqual(result.stdout, b'')
-        self.assert_nothing_sent()
-
     def test_help_and_version(self):
         with open(VR7, 'rb') as f:
             image = f.read()
@@ -392,32 +218,6 @@ class Vr7Test(unittest.TestCase):
         self.assertEqual(status, 0, shown)
         self.assertIn('Configuring COM3 for 天虹绣花 (row 16, mode code 11)\r\n'.encode(), shown)
         self.assertIn('  2、电脑重启以后请不要打开本软件再次进行设置！\r\n'.encode(), shown)
-
-    def test_ctrl_c_stops_the_runs_and_closes_the_ports(self):
-        self.use_ports(('a', 'COM5'), ('b', 'COM6'))
-        cases = [  # arguments, what the output shows before Ctrl+C is sent
-            (['configure', '--port', 'COM5', '--software', '33'], b'Attempt 2 at'),
-            (['detect', '--software', '33'], b'side by side'),
-        ]
-        for args, shown_first in cases:
-            with self.subTest(args[0]):
-                for sim in self.sims.values():
-                    sim.command('reset')
-                    sim.command('behave silence')
-                sent = []
-
-                def interrupt(proc):
-                    time.sleep(1.5)
-                    ctrl_c(proc)
-                    sent.append(time.monotonic())
-                status, shown = on_terminal(args, shown_first, interrupt)
-                self.assertEqual(status, 130, shown)
-                self.assertLess(time.monotonic() - sent[0], 5, 'the run stops at its next poll or pause')
-                self.assertIn(b'Stopped by Ctrl+C', shown)
-                self.assertNotIn(b'Status:', shown)
-                for n in (5, 6):
-                    self.assertEqual(self.sims[n].holders(), 0, f'COM{n} is released')
-                    self.assertLess(len(self.sims[n].frames()), 4, f'COM{n}: no attempts after the stop')
 
     def test_ctrl_c_and_a_port_that_is_stuck(self):
         """A port stuck in its open is given up 2 s after Ctrl+C (detect), and a second
@@ -461,25 +261,6 @@ class Vr7Test(unittest.TestCase):
                      env=standin('COM4=never-cancel'))
         self.assertEqual([a['verdict'] for a in self.json_of(result, 1)['attempts']], ['none'] * 5)
         self.assertIn(b'completed 5 kept operations at exit: 5 records intact, 5 events open', result.stderr)
-
-    def test_detect_names_the_port_that_answered_and_what_the_others_did(self):
-        self.use_ports(('a', 'COM5'), ('b', 'COM6'), ('c', 'COM3'), ('d', 'COM7'), ('e', 'COM17'))
-        self.sims[5].command('behave silence')
-        self.sims[6].command('behave badsum')
-        result = self.json_of(vr7('detect', '--software', 'lectra', '--json'), 0)
-        self.assertEqual(result['answered'], ['COM3', 'COM17'])
-        self.assertEqual([(p['port'], p['result'], len(p['attempts'])) for p in result['ports']],
-                         [('COM5', 'no-answer', 5), ('COM6', 'wrong-answer', 5), ('COM3', 'answered', 1),
-                          ('COM7', 'cannot-open', 0), ('COM17', 'answered', 1)])
-        self.assertEqual(result['ports'][2]['attempts'][0]['received'], LECTRA_REPLY)
-        self.assertEqual(result['ports'][3]['openError'], {'reason': 'other', 'code': 1, 'message': 'Invalid function.'})
-        frames = {n: self.sims[n].frames() for n in SIMULATED}
-        for n, count in ((5, 5), (6, 5), (3, 1), (12, 0), (17, 1)):
-            self.assertEqual([f[:3] for f in frames[n]], [(LECTRA_FRAME,) + a for a in ATTEMPTS[:count]], f'COM{n}')
-        # Side by side: the silent port's first frame came at about the time of the others'
-        # (one after the other, the next port would start about 8 s later).
-        first = [frames[n][0][3] for n in (5, 6, 3)]
-        self.assertLess(max(first) - min(first), 2000)
 
     def test_detect_without_a_valid_reply(self):
         cases = [  # listed ports, exit status, lines of the human report
