@@ -3,6 +3,7 @@
 #   build_host [TARGET...]                 build/host: portable code, simulator, host tests
 #   build_windows ARCH [TARGET...]         build/win-ARCH (i686 or x86_64) with MinGW-w64
 #   build_windows_for_wine ARCH [TARGET...]  the same, with the Wine tests and the benchmark
+#   build_linux [TARGET...]                build/linux: the Linux vr7 as it is packaged (Release)
 # No TARGET builds everything.
 
 logged() {
@@ -44,4 +45,8 @@ build_windows_for_wine() {
   build_host digisim
   build_tree "win-$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DQUILLANE_WINE_TESTS=ON -DQUILLANE_DIGISIM="$root/build/host/tools/digisim/digisim" -- "$@"
+}
+
+build_linux() {
+  build_tree linux -DCMAKE_BUILD_TYPE=Release -- "$@"
 }

@@ -10,7 +10,7 @@ status=0
 expected_magic=$([ "$arch" = i686 ] && echo 'PE32)' || echo 'PE32+)')
 grep -q "^Magic.*($expected_magic" <<<"$dump" || { echo "$file: not a $expected_magic image"; status=1; }
 
-system_dlls='^(kernel32|user32|gdi32|advapi32|comctl32|comdlg32|shell32|ole32|oleaut32|version|msvcrt|ws2_32|ntdll|uxtheme|shlwapi)\.dll$'
+system_dlls='^(kernel32|user32|gdi32|advapi32|comctl32|comdlg32|shell32|ole32|oleaut32|version|msvcrt|ws2_32|ntdll|uxtheme|shlwapi|setupapi)\.dll$'
 while read -r dll; do
   if ! grep -qiE "$system_dlls" <<<"$dll"; then echo "$file imports $dll, not a Windows system DLL"; status=1; fi
 done < <(sed -n 's/^\s*DLL Name: //p' <<<"$dump")

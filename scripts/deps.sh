@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, skipping what is present.
+#   scripts/deps.sh            everything
+#   scripts/deps.sh --native   only what the Linux vr7 and the simulator need to build
 set -euo pipefail
 
+native=(cmake make g++ libcli11-dev nlohmann-json3-dev)
 packages=(
   cmake make g++ googletest libgtest-dev               # host build and tests
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix  # Windows builds
@@ -14,6 +17,7 @@ packages=(
   clang libclang-rt-14-dev cppcheck clang-tidy         # sanitizers, fuzzing, static checks
 )
 
+[ "${1:-}" = --native ] && packages=("${native[@]}")
 missing=()
 for p in "${packages[@]}"; do
   [ -n "$p" ] || continue

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Builds the release files in dist/ from the 32-bit build:
+# Builds the release files in dist/ from the 32-bit build and the Linux build:
 #   quillane-VR7-<version>-win32.zip   the program, the console program vr7.exe, the user
 #                                      guide and the licence
 #   quillane-VR7-<version>-setup.exe   an installer made with NSIS
+#   vr7_<version>_<arch>.deb           the Linux vr7 (/usr/bin/vr7) with its manual page
 #   SHA256SUMS
 # The version is read from the program's own version block.
 #
-#   scripts/release.sh              configures (if needed) and builds build/win-i686 first
-#   scripts/release.sh --no-build   packages the program already built there
+#   scripts/release.sh              configures (if needed) and builds build/win-i686 and
+#                                   build/linux first
+#   scripts/release.sh --no-build   packages the programs already built there
 # QUILLANE_RELEASE_BUILD names another build folder of the i686 toolchain.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -36,6 +38,8 @@ if [ "$build_first" -eq 1 ]; then
     cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release > /dev/null
   fi
   cmake --build "$build" --target quillane_vr7 vr7 -j"$(nproc)"
+  cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=Release > /dev/null
+  cmake --build build/linux --target vr7 -j"$(nproc)"
 fi
 
 exe=$root/$build/app/$program
@@ -66,6 +70,35 @@ stamp=$(git log -1 --format=%cd --date=format:'%Y-%m-%d %H:%M:%S' 2>/dev/null ||
 
 makensis -V2 -DVERSION="$version" -DEXE="$exe" -DCLI_EXE="$cli" -DOUTFILE="$dist/$setup" packaging/installer.nsi
 
-(cd "$dist" && sha256sum "$zip" "$setup" > SHA256SUMS)
+# The Debian package: the Linux vr7, stripped; the C library is all it needs at run time
+# (its C++ runtime is linked in), at the version its symbols ask for.
+linux_vr7=$root/build/linux/cli/vr7
+[ -x "$linux_vr7" ] || fail "$linux_vr7 does not exist; build it first (scripts/release.sh without --no-build)"
+arch=$(dpkg --print-architecture)
+deb=vr7_${version}_$arch.deb
+glibc=$(objdump -T "$linux_vr7" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -1)
+package=$stage/deb
+mkdir -p "$package/DEBIAN" "$package/usr/bin" "$package/usr/share/man/man1" "$package/usr/share/doc/vr7"
+install -m 0755 -s "$linux_vr7" "$package/usr/bin/vr7"
+gzip -9n < packaging/vr7.1 > "$package/usr/share/man/man1/vr7.1.gz"
+tr -d '\r' < "$licence" > "$package/usr/share/doc/vr7/copyright"
+{
+  echo "Package: vr7"
+  echo "Version: $version"
+  echo "Architecture: $arch"
+  echo "Maintainer: quillane VR7 <vr7@quillane.invalid>"
+  echo "Depends: libc6 (>= $glibc)"
+  echo "Section: utils"
+  echo "Priority: optional"
+  echo "Installed-Size: $(du -sk "$package/usr" | cut -f1)"
+  echo "Description: configures serial digitizers for CAD programs"
+  echo " vr7 sends a serial digitizing tablet the configuration frame that a garment,"
+  echo " embroidery, GIS or CAD program needs, checks its reply at each line setting,"
+  echo " finds the port a digitizer answers on, and names each USB-serial adapter."
+} > "$package/DEBIAN/control"
+rm -f "$dist"/vr7_*.deb
+dpkg-deb --root-owner-group -Zxz --build "$package" "$dist/$deb" > /dev/null
+
+(cd "$dist" && sha256sum "$zip" "$setup" "$deb" > SHA256SUMS)
 echo "release $version, built in $((SECONDS - start)) s:"
-(cd "$dist" && ls -l "$zip" "$setup" SHA256SUMS | awk '{printf "  dist/%s  %s bytes\n", $NF, $5}')
+(cd "$dist" && ls -l "$zip" "$setup" "$deb" SHA256SUMS | awk '{printf "  dist/%s  %s bytes\n", $NF, $5}')

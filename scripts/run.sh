@@ -9,6 +9,9 @@
 #   scripts/run.sh --software 9         the CAD program row a headless run configures (default 33)
 #   scripts/run.sh --cli ARGS...        the console program vr7.exe with ARGS instead, e.g.
 #                                       --cli configure --port COM3 --software 33
+#   scripts/run.sh --native ARGS...     the Linux vr7 with ARGS, no Wine: the simulator's pty
+#                                       (or the --device) is linked at build/run/digitizer, e.g.
+#                                       --native configure --port build/run/digitizer --software 33
 #
 # With a display (DISPLAY set) the window opens for use. Without one, the command runs a
 # configuration on a virtual display, prints what was sent and answered and the final
@@ -26,14 +29,41 @@ while [ $# -gt 0 ]; do
     --behaviour) behaviour=$2; shift 2 ;;
     --software) software=$2; shift 2 ;;
     --cli) shift; cli=1; cli_args=("$@"); break ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    --native) shift; cli=2; cli_args=("$@"); break ;;
+    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
     *) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
-# With --cli, standard output is kept for vr7 (descriptor 3); the rest goes to stderr.
-# Processes that outlive a command get no descriptor 3, so that a pipe reading vr7's
-# output ends with vr7.
-if [ "$cli" = 1 ]; then exec 3>&1 1>&2; fi
+# With --cli or --native, standard output is kept for vr7 (descriptor 3); the rest goes to
+# stderr. Processes that outlive a command get no descriptor 3, so that a pipe reading
+# vr7's output ends with vr7.
+if [ "$cli" != 0 ]; then exec 3>&1 1>&2; fi
+
+if [ "$cli" = 2 ]; then
+  scripts/deps.sh --native
+  source scripts/build-trees.sh
+  echo "Building the Linux vr7..."
+  build_host vr7 digisim
+  run=$root/build/run
+  mkdir -p "$run"
+  target=$run/digitizer
+  rm -f "$target" "$target.port"
+  if [ -n "$device" ]; then
+    [ -e "$device" ] || { echo "no such device: $device" >&2; exit 1; }
+    ln -s "$(realpath "$device")" "$target"
+    echo "build/run/digitizer is $device"
+  else
+    build/host/tools/digisim/digisim --link "$target" --behaviour "$behaviour" > "$run/digitizer.log" 2>&1 3>&- &
+    sim_pid=$!
+    trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
+    for _ in $(seq 100); do [ -s "$target.port" ] && break; sleep 0.05; done
+    [ -s "$target.port" ] || { cat "$run/digitizer.log"; exit 1; }
+    echo "build/run/digitizer is the digitizer simulator (behaviour: $behaviour)"
+  fi
+  status=0
+  build/host/cli/vr7 "${cli_args[@]}" >&3 || status=$?
+  exit "$status"
+fi
 
 scripts/deps.sh
 source scripts/build-trees.sh

@@ -35,7 +35,8 @@ step "Host tests"
 step "Checks of the 32-bit binaries"
 (cd build/win-i686 && ctest --output-on-failure -L pe)
 
-step "Release packages from the 32-bit build"
+step "Release packages from the 32-bit build and the Linux build"
+build_linux vr7
 scripts/release.sh --no-build
 tests/release/check-release.sh
 

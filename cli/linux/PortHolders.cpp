@@ -7,6 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -27,23 +31,67 @@ std::string ProcessName(long pid)
     return name.empty() ? "process " + std::to_string(pid) : name;
 }
 
-bool HasOpen(const std::string& pid, dev_t device)
+using Clock = std::chrono::steady_clock;
+using OpenDevices = std::map<dev_t, std::vector<long>>;  // character device: the processes that have it open
+
+// Every other process's open character devices, as far as this user can see.
+OpenDevices Scan()
 {
-    const std::string folder = "/proc/" + pid + "/fd";
-    DIR* descriptors = opendir(folder.c_str());
-    if (descriptors == nullptr)
-        return false;  // another user's process: not ours to see
-    bool holds = false;
-    while (const dirent* entry = readdir(descriptors)) {
-        struct stat target = {};
-        if (IsNumber(entry->d_name) && stat((folder + "/" + entry->d_name).c_str(), &target) == 0 &&
-            S_ISCHR(target.st_mode) && target.st_rdev == device) {
-            holds = true;
-            break;
+    OpenDevices open;
+    const std::string self = std::to_string(getpid());
+    DIR* processes = opendir("/proc");
+    if (processes == nullptr)
+        return open;
+    while (const dirent* process = readdir(processes)) {
+        if (!IsNumber(process->d_name) || self == process->d_name)
+            continue;
+        const std::string folder = std::string("/proc/") + process->d_name + "/fd";
+        DIR* descriptors = opendir(folder.c_str());
+        if (descriptors == nullptr)
+            continue;  // another user's process: not ours to see
+        const long pid = std::strtol(process->d_name, nullptr, 10);
+        while (const dirent* entry = readdir(descriptors)) {
+            struct stat target = {};
+            if (IsNumber(entry->d_name) && stat((folder + "/" + entry->d_name).c_str(), &target) == 0 &&
+                S_ISCHR(target.st_mode)) {
+                std::vector<long>& pids = open[target.st_rdev];
+                if (pids.empty() || pids.back() != pid)
+                    pids.push_back(pid);
+            }
         }
+        closedir(descriptors);
     }
-    closedir(descriptors);
-    return holds;
+    closedir(processes);
+    return open;
+}
+
+// A scan that began after `asked`: ports opened side by side share one instead of each
+// walking /proc at once (which costs them all), and no answer is older than the question.
+OpenDevices ScanSince(Clock::time_point asked)
+{
+    static std::mutex mutex;
+    static std::condition_variable done;
+    static bool scanning = false;
+    static Clock::time_point began;
+    static OpenDevices last;
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        if (!scanning && began >= asked)
+            return last;
+        if (!scanning) {
+            scanning = true;
+            const Clock::time_point start = Clock::now();
+            lock.unlock();
+            OpenDevices found = Scan();
+            lock.lock();
+            last = std::move(found);
+            began = start;
+            scanning = false;
+            done.notify_all();
+            return last;
+        }
+        done.wait(lock);
+    }
 }
 
 // A lock file's PID: ASCII (HDB UUCP, as minicom and lockdev write it) or a binary int.
@@ -74,13 +122,10 @@ void Add(std::vector<Holder>& holders, long pid)
 std::vector<Holder> HoldersOf(dev_t device, const std::string& path)
 {
     std::vector<Holder> holders;
-    const std::string self = std::to_string(getpid());
-    if (DIR* processes = opendir("/proc")) {
-        while (const dirent* entry = readdir(processes)) {
-            if (IsNumber(entry->d_name) && self != entry->d_name && HasOpen(entry->d_name, device))
-                Add(holders, std::strtol(entry->d_name, nullptr, 10));
-        }
-        closedir(processes);
+    const OpenDevices open = ScanSince(Clock::now());
+    if (const auto found = open.find(device); found != open.end()) {
+        for (long pid : found->second)
+            Add(holders, pid);
     }
     // The lock's name: the device's name below /dev, its slashes as underscores
     // (LCK..ttyUSB0, LCK..pts_3), or its last part alone, as some programs write it.

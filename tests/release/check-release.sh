@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Checks the zip and the installer that scripts/release.sh left in dist/ against the build in
-# QUILLANE_RELEASE_BUILD (default build/win-i686); tests/release/installer-test.sh runs the installer.
+# Checks the zip, the installer and the Debian package that scripts/release.sh left in dist/
+# against the builds in QUILLANE_RELEASE_BUILD (default build/win-i686) and build/linux;
+# tests/release/installer-test.sh runs the installer.
 # The texts must have CRLF line ends: Notepad on older Windows shows LF-only text as one line.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -65,6 +66,24 @@ if [ -f "$setup" ]; then
   check "$setup carries version $version" [ "$(exe_version "$setup")" = "$version" ]
 else
   bad "$setup does not exist (run scripts/release.sh)"
+fi
+
+# --- the Debian package: unpacked as dpkg would install it, and run from there
+deb=dist/vr7_${version}_$(dpkg --print-architecture).deb
+if [ -f "$deb" ]; then
+  dpkg -x "$deb" "$work/deb"
+  unpacked=$work/deb/usr/bin/vr7
+  check "$deb installs /usr/bin/vr7 and its manual page" [ -x "$unpacked" -a -s "$work/deb/usr/share/man/man1/vr7.1.gz" ]
+  check "the packaged vr7 says its version $version" [ "$("$unpacked" --version)" = "vr7 (quillane VR7) $version" ]
+  check "the packaged vr7 lists the 50 CAD programs" [ "$("$unpacked" software | wc -l)" = 51 ]
+  depends=$(dpkg-deb -f "$deb" Depends)
+  check "its Depends names the C library alone ($depends)" \
+    bash -c 'grep -qxE "libc6 \(>= [0-9.]+\)" <<<"$1"' _ "$depends"
+  needed=$(objdump -p "$unpacked" | awk '/NEEDED/ {print $2}' | sort | tr '\n' ' ')
+  check "it needs only the C library's own files ($needed)" \
+    bash -c "! printf '%s\n' $needed | grep -qvE '^(libc|libm|ld-linux-x86-64|libpthread)\.so'"
+else
+  bad "$deb does not exist (run scripts/release.sh)"
 fi
 
 finish

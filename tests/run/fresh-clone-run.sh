@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The README's run command as a new user meets it: on a fresh copy of the tree, with no build/ folder,
-# headless (no DISPLAY): with the bundled simulator; with --device naming a pseudo-terminal that a
-# simulator of this test holds, the way a real digitizer is named; with --cli, the console program.
+# headless (no DISPLAY): first the Linux vr7 (--native, which builds only what it needs); then with
+# the bundled simulator; with --device naming a pseudo-terminal that a simulator of this test holds,
+# the way a real digitizer is named; with --cli, the console program.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
@@ -49,6 +50,11 @@ checks() {  # checks LOG FORM
   fi
   rm -f "$shot"
 }
+
+in_clone "$work/native.log" "the run command with --native exits with vr7's status, 0" \
+  --native configure --port build/run/digitizer --software 33 --json
+expect "$work/native.log" "native: the configuration succeeds at the first attempt" '^  "status": "ok",$'
+expect "$work/native.log" "native: vr7 names the simulator's pseudo-terminal" '^  "device": "/dev/pts/[0-9]+",$'
 
 in_clone "$work/run.log" "the run command succeeds"
 checks "$work/run.log" "simulator"
