@@ -2,7 +2,8 @@
 # The benchmark: builds what it needs, sets up a Wine prefix with simulated digitizers
 # (the test rig's fixture) and prints a table of the configuration run's timings, the
 # CPU time of a run without a digitizer, and the start-up time against a bare dialog;
-# then vr7 detect over one port and over eight, side by side.
+# then vr7 detect over one port and over eight, side by side; then the same for the Linux
+# vr7, natively on pseudo-terminals (no Wine).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -10,6 +11,7 @@ scripts/deps.sh
 source scripts/build-trees.sh
 arch=$(scripts/wine-build.sh --cached)  # the build the tests use
 build_windows_for_wine "$arch" run_bench detect_bench
+build_linux vr7
 
 run=$root/build/bench-run
 bin=$root/build/win-$arch
@@ -32,3 +34,5 @@ echo
 WINEPREFIX=$run/pfx QUILLANE_RUN_DIR=$run QUILLANE_VR7=$bin/cli/vr7.exe \
   scripts/wine "$bin/bench/detect_bench.exe" > "$run/detect.txt" 2> "$run/detect.err" < /dev/null
 tr -d '\r' < "$run/detect.txt"
+echo
+python3 bench/native_bench.py "$root/build/linux/cli/vr7" "$root/build/host/tools/digisim/digisim"

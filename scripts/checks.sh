@@ -86,7 +86,7 @@ check_cppcheck() {
   #  - useStlAlgorithm: a style preference; loops over small tables read as well.
   cppcheck --enable=warning,style,performance,portability --error-exitcode=1 --inline-suppr \
     --std=c++17 --library=windows -D_WIN32 -DWIN32_LEAN_AND_MEAN \
-    -I app -I core/protocol -I core/run -I app/framework -I portlib -I tools/digisim -I cli \
+    -I app -I core/protocol -I core/run -I app/framework -I portlib -I tools/digisim -I cli -I cli/win -I cli/linux -I core/ports \
     --suppress=missingIncludeSystem \
     --suppress='knownConditionTrueFalse:*/PortEntryPoints.h' \
     --suppress=useStlAlgorithm \
@@ -107,16 +107,15 @@ own_sources() {
 }
 
 check_tidy() {
-  # Host sources (protocol, port name, simulator) with the sanitizer build's commands.
-  [ -f build-chk-sanitize/compile_commands.json ] || \
-    CC=clang CXX=clang++ cmake -S . -B build-chk-sanitize -DCMAKE_EXPORT_COMPILE_COMMANDS=ON > /dev/null
+  # Host sources with the sanitizer build's commands. Configured again each time (the
+  # cache keeps its compiler and flags), so that the commands name today's sources.
+  CC=clang CXX=clang++ cmake -S . -B build-chk-sanitize -DCMAKE_EXPORT_COMPILE_COMMANDS=ON > /dev/null
   local failed=0
   own_sources build-chk-sanitize | xargs -r -P"$jobs" -n4 clang-tidy -p build-chk-sanitize --quiet || failed=1
 
   # Windows sources with the 64-bit cross build's commands; clang needs MinGW's C++
   # headers named, as it does not find the -posix compiler's folder by itself.
-  [ -f build-chk-win64/compile_commands.json ] || \
-    cmake -S . -B build-chk-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+  cmake -S . -B build-chk-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
       -DQUILLANE_WINE_TESTS=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON > /dev/null
   local extra=(--extra-arg=--target=x86_64-w64-mingw32)
   local dir

@@ -16,7 +16,7 @@
 
 #include "Ports.h"
 
-class TtyLink : public RunLink {
+class TtyLink final : public RunLink {
 public:
     static constexpr std::chrono::milliseconds kLeaveBound{2000};
 
