@@ -3,6 +3,7 @@
 #   build_host [TARGET...]                 build/host: portable code, simulator, host tests
 #   build_windows ARCH [TARGET...]         build/win-ARCH (i686 or x86_64) with MinGW-w64
 #   build_windows_for_wine ARCH [TARGET...]  the same, with the Wine tests and the benchmark
+#   configure_windows_for_wine ARCH        only its configuration (compile_commands.json)
 #   build_linux [TARGET...]                build/linux: the Linux vr7 as it is packaged (Release)
 # No TARGET builds everything.
 
@@ -40,11 +41,27 @@ build_windows() {
     -- "$@"
 }
 
+# The Wine tests' tree; the 64-bit one is also the warning-free (-Werror) build that the
+# checks require, and the compile commands that clang-tidy reads.
+wine_tree_options() {
+  local arch=$1
+  wine_options=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release
+    -DQUILLANE_WINE_TESTS=ON -DQUILLANE_DIGISIM="$root/build/host/tools/digisim/digisim"
+    -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
+  [ "$arch" = x86_64 ] && wine_options+=(-DCMAKE_C_FLAGS=-Werror -DCMAKE_CXX_FLAGS=-Werror)
+  return 0
+}
+
+configure_windows_for_wine() {
+  wine_tree_options "$1"
+  logged "win-$1-configure.log" cmake -S "$root" -B "$root/build/win-$1" "${wine_options[@]}"
+}
+
 build_windows_for_wine() {
   local arch=$1; shift
   build_host digisim
-  build_tree "win-$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DQUILLANE_WINE_TESTS=ON -DQUILLANE_DIGISIM="$root/build/host/tools/digisim/digisim" -- "$@"
+  wine_tree_options "$arch"
+  build_tree "win-$arch" "${wine_options[@]}" -- "$@"
 }
 
 build_linux() {

@@ -7,7 +7,8 @@
 #   scripts/checks.sh fuzz tidy       only the named ones: modes sanitize fuzz cppcheck werror tidy
 #
 # QUILLANE_FUZZ_SECONDS sets how long each fuzz target runs (default 20). Builds go to
-# build-chk-sanitize, build-chk-fuzz and build-chk-win64, logs to build-chk-logs.
+# build-chk-sanitize and build-chk-fuzz (the -Werror build is build/win-x86_64), logs to
+# build-chk-logs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -94,11 +95,10 @@ check_cppcheck() {
     app core cli portlib tools
 }
 
+# The 64-bit Wine tests' tree is built with -Werror (scripts/build-trees.sh): where the test
+# command has built it already, this finds nothing left to do.
 check_werror() {
-  cmake -S . -B build-chk-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-Werror -DCMAKE_CXX_FLAGS=-Werror \
-    -DQUILLANE_WINE_TESTS=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
-  cmake --build build-chk-win64 -j"$jobs"
+  build_windows_for_wine x86_64
 }
 
 # The project's own sources listed in a compile_commands.json.
@@ -113,17 +113,16 @@ check_tidy() {
   local failed=0
   own_sources build-chk-sanitize | xargs -r -P"$jobs" -n4 clang-tidy -p build-chk-sanitize --quiet || failed=1
 
-  # Windows sources with the 64-bit cross build's commands; clang needs MinGW's C++
-  # headers named, as it does not find the -posix compiler's folder by itself.
-  cmake -S . -B build-chk-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-      -DQUILLANE_WINE_TESTS=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON > /dev/null
+  # The Windows sources not checked above, with the 64-bit cross build's commands; clang
+  # needs MinGW's C++ headers named, as it does not find the -posix compiler's folder.
+  configure_windows_for_wine x86_64
   local extra=(--extra-arg=--target=x86_64-w64-mingw32)
   local dir
   for dir in $(x86_64-w64-mingw32-g++-posix -xc++ -E -v /dev/null 2>&1 | grep -E '^ /.*/include/c\+\+'); do
     extra+=(--extra-arg=-isystem"$dir")
   done
-  own_sources build-chk-win64 | xargs -r -P"$jobs" -n3 clang-tidy -p build-chk-win64 --quiet "${extra[@]}" \
-    || failed=1
+  comm -23 <(own_sources build/win-x86_64) <(own_sources build-chk-sanitize) |
+    xargs -r -P"$jobs" -n3 clang-tidy -p build/win-x86_64 --quiet "${extra[@]}" || failed=1
   return "$failed"
 }
 
@@ -134,6 +133,7 @@ for name in "${requested[@]}"; do
 done
 
 scripts/deps.sh
+source scripts/build-trees.sh
 
 summary=()
 passed=0
