@@ -26,7 +26,16 @@ private:
 };
 
 // Standard output and standard error. Used from one thread at a time.
-ConsoleStream& Out();
-ConsoleStream& Err();
+inline ConsoleStream& Out()
+{
+    static ConsoleStream stream(ConsoleStream::Which::Out);
+    return stream;
+}
+
+inline ConsoleStream& Err()
+{
+    static ConsoleStream stream(ConsoleStream::Which::Err);
+    return stream;
+}
 
 #endif

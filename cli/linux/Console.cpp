@@ -29,15 +29,3 @@ void ConsoleStream::Emit(std::string_view text)
         done += static_cast<std::size_t>(written);
     }
 }
-
-ConsoleStream& Out()
-{
-    static ConsoleStream stream(ConsoleStream::Which::Out);
-    return stream;
-}
-
-ConsoleStream& Err()
-{
-    static ConsoleStream stream(ConsoleStream::Which::Err);
-    return stream;
-}

@@ -68,15 +68,3 @@ void ConsoleStream::Emit(std::string_view utf8)
         done += written;
     }
 }
-
-ConsoleStream& Out()
-{
-    static ConsoleStream stream(ConsoleStream::Which::Out);
-    return stream;
-}
-
-ConsoleStream& Err()
-{
-    static ConsoleStream stream(ConsoleStream::Which::Err);
-    return stream;
-}

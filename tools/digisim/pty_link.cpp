@@ -33,6 +33,24 @@ bool makeRaw(int fd)
     return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
+// A one-byte message with room for one fd beside it.
+struct FdMessage {
+    FdMessage()
+    {
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+    }
+    FdMessage(const FdMessage&) = delete;
+    FdMessage& operator=(const FdMessage&) = delete;
+
+    char byte = 0;
+    iovec data{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+};
+
 // Sends fd into a socket of its own, where it stays in flight; returns the socket that
 // holds it (closing that socket lets the fd go).
 UniqueFd holdInFlight(int fd)
@@ -41,14 +59,8 @@ UniqueFd holdInFlight(int fd)
     if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) != 0)
         return UniqueFd();
     UniqueFd sender(pair[0]), holder(pair[1]);
-    char byte = 0;
-    iovec data{&byte, 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    FdMessage one;
+    msghdr& message = one.message;
     cmsghdr* header = CMSG_FIRSTHDR(&message);
     header->cmsg_level = SOL_SOCKET;
     header->cmsg_type = SCM_RIGHTS;
@@ -62,14 +74,8 @@ UniqueFd holdInFlight(int fd)
 // A copy of the fd in flight to holder (the message stays where it is).
 UniqueFd peekInFlight(int holder)
 {
-    char byte = 0;
-    iovec data{&byte, 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    FdMessage one;
+    msghdr& message = one.message;
     if (::recvmsg(holder, &message, MSG_PEEK | MSG_DONTWAIT | MSG_CMSG_CLOEXEC) != 1)
         return UniqueFd();
     const cmsghdr* header = CMSG_FIRSTHDR(&message);
