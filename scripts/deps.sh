@@ -48,6 +48,6 @@ if ! install "${missing[@]}"; then
   rest=()
   for p in "${missing[@]}"; do [[ "$p" == *:i386 ]] || rest+=("$p"); done
   [ ${#rest[@]} -lt ${#missing[@]} ] || exit 1
-  echo "Could not install the 32-bit packages; installing the rest: the Wine tests will run the 64-bit build"
-  install "${rest[@]}"
+  echo "Could not install the 32-bit packages: the Wine tests will run the 64-bit build"
+  [ ${#rest[@]} -eq 0 ] || install "${rest[@]}"
 fi
