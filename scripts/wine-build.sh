@@ -41,7 +41,7 @@ else
   output=$(timeout "$probe_seconds" "$WINELOADER" "$dir/probe32.exe" 2> "$dir/run.log" < /dev/null | tr -d '\r') || true
   "$WINESERVER" -k > /dev/null 2>&1 || true
   if [ "$output" != "probe: 32-bit pointers" ]; then
-    said=$(printf '%s %s' "$output" "$(cat "$dir/run.log")" | tr -s '\n\t ' ' ' | cut -c1-160)
+    said=$(printf '%s %s' "$output" "$(cat "$dir/run.log")" | tr -s '\n\t ' ' ' | sed 's/^ *//; s/ *$//' | cut -c1-160)
     reason="a 32-bit Windows program does not run under this machine's Wine (it said: ${said:-nothing})"
   fi
 fi
