@@ -56,7 +56,7 @@ std::vector<PortInfo> Matching(const PortSelector& selector, const std::vector<P
         const bool fits = port.usb && port.usb->vid == selector.vid && port.usb->pid == selector.pid &&
                           (!selector.serial || (port.usb->serial && Folded(*port.usb->serial) ==
                                                                          Folded(*selector.serial)));
-        if (fits && std::none_of(found.begin(), found.end(), [&](const PortInfo& f) { return f.name == port.name; }))
+        if (fits && std::none_of(found.begin(), found.end(), [&](const PortInfo& f) { return SamePort(f, port); }))
             found.push_back(port);
     }
     if (!found.empty())
@@ -111,7 +111,7 @@ std::vector<PortInfo> PortsNamed(const std::vector<std::string>& texts, const st
     std::vector<PortInfo> named;
     for (const std::string& text : texts) {
         for (const PortInfo& port : Matching(ParsePortArgument(text), listed)) {
-            if (std::none_of(named.begin(), named.end(), [&](const PortInfo& n) { return n.name == port.name; }))
+            if (std::none_of(named.begin(), named.end(), [&](const PortInfo& n) { return SamePort(n, port); }))
                 named.push_back(port);
         }
     }

@@ -16,7 +16,7 @@
 
 namespace {
 
-enum class Result { Answered, NoAnswer, WrongAnswer, CannotOpen, Stopped };
+enum class Result { Answered, NoAnswer, WrongAnswer, CannotOpen, Stopped, Skipped };
 
 // One port's run. Read only after RunSideBySide has returned, and only when it ended.
 struct Probe : SideBySideJob {
@@ -42,20 +42,23 @@ Result ResultOf(const Probe* probe)
                            [](const AttemptReport& a) { return a.verdict == AttemptReport::Verdict::InvalidReply; })
                    ? Result::WrongAnswer
                    : Result::NoAnswer;
-    default:
-        return Result::CannotOpen;
+    default: {  // the system console is refused before anything opens it: skipped, not a port that failed
+        const std::optional<OpenError>& failure = probe->run->OpenFailure();
+        return failure && failure->reason == "console" ? Result::Skipped : Result::CannotOpen;
+    }
     }
 }
 
 const char* ResultName(Result result)
 {
-    static const char* const kNames[] = {"answered", "no-answer", "wrong-answer", "cannot-open", "stopped"};
+    static const char* const kNames[] = {"answered", "no-answer", "wrong-answer", "cannot-open", "stopped", "skipped"};
     return kNames[static_cast<int>(result)];
 }
 
 const char* ResultText(Result result)
 {
-    static const char* const kTexts[] = {"answered", "no answer", "wrong answer", "cannot be opened", "stopped"};
+    static const char* const kTexts[] = {"answered", "no answer", "wrong answer", "cannot be opened", "stopped",
+                                         "skipped"};
     return kTexts[static_cast<int>(result)];
 }
 
@@ -79,7 +82,7 @@ std::string Detail(const Probe* probe, Result result, const std::string& stop)
         return "stopped by " + stop + "; it did not finish within 2 s: a system call on the port is still blocked";
     const std::vector<AttemptReport>& attempts = probe->run->Attempts();
     const AttemptReport* telling = Telling(attempts);
-    if (result == Result::CannotOpen && probe->run->OpenFailure())
+    if ((result == Result::CannotOpen || result == Result::Skipped) && probe->run->OpenFailure())
         return OpenErrorDetail(probe->run->Port(), *probe->run->OpenFailure());
     if (telling == nullptr)
         return "stopped by " + stop + " before its first attempt";
@@ -96,7 +99,7 @@ std::vector<PortInfo> DistinctPorts(const std::vector<PortInfo>& listed)
 {
     std::vector<PortInfo> ports;
     for (const PortInfo& port : listed) {
-        if (std::none_of(ports.begin(), ports.end(), [&](const PortInfo& p) { return p.name == port.name; }))
+        if (std::none_of(ports.begin(), ports.end(), [&](const PortInfo& p) { return SamePort(p, port); }))
             ports.push_back(port);
     }
     return ports;

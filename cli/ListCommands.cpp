@@ -22,7 +22,7 @@ struct PortTest : SideBySideJob {
     void Run() override
     {
         if (stop == nullptr || !stop->IsSet()) {
-            openError = TryOpen(port);
+            openError = TryOpen(port, stop);
             tested = true;
         }
     }
@@ -59,7 +59,7 @@ int ListPortsCommand(const Options& options)
     std::vector<std::size_t> testOf;
     for (const PortInfo& port : listed) {
         std::size_t at = 0;
-        while (at < tests.size() && static_cast<const PortTest&>(*tests[at]).port.name != port.name)
+        while (at < tests.size() && !SamePort(static_cast<const PortTest&>(*tests[at]).port, port))
             ++at;
         if (options.test && at == tests.size())
             tests.push_back(std::make_unique<PortTest>(port, options.stop));

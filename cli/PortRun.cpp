@@ -4,7 +4,7 @@
 #include "Report.h"
 
 PortRun::PortRun(const PortInfo& port, int softwareRow, const StopSignal* stop, bool printAttempts)
-    : m_port(port), m_row(softwareRow), m_print(printAttempts), m_link(MakeRunLink(port))
+    : m_port(port), m_row(softwareRow), m_print(printAttempts), m_link(MakeRunLink(port, stop))
 {
     // The run replaces the reply event at its start; it must exist by then.
     m_state.replyEvent = std::make_shared<ReplySignal>();

@@ -2,7 +2,7 @@
 // own. It records what each attempt did and, when asked, prints each attempt as it
 // happens. Each PortRun has its own reply event, so several can run side by side on
 // threads of their own. Made by MakePortRun: a run whose reply waiter outlived its bound
-// is never freed, as the waiter may still be inside its link.
+// is kept to the process's end, as the waiter may still be inside its link.
 #ifndef VR7_PORTRUN_H
 #define VR7_PORTRUN_H
 
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ConfigurationRun.h"
+#include "KeptToProcessEnd.h"
 #include "Ports.h"
 
 class PortRun : private RunView {
@@ -55,7 +56,9 @@ private:
 struct FreeUnlessInUse {
     void operator()(PortRun* run) const
     {
-        if (!run->InUse())
+        if (run->InUse())
+            KeptToProcessEnd::Keep(std::unique_ptr<PortRun>(run));
+        else
             delete run;
     }
 };

@@ -11,6 +11,7 @@
 
 #include "PortInfo.h"
 #include "PortLink.h"
+#include "StopSignal.h"
 
 // A process that has a port open.
 struct Holder {
@@ -19,13 +20,14 @@ struct Holder {
 };
 
 // Why a port could not be opened. reason: "busy" (another program holds it), "missing"
-// (its device is gone), "denied" (no permission), "other"; code and message: the system's.
+// (its device is gone), "denied" (no permission), "console" (the system console: never
+// opened), "other"; code and message: the system's (no code where the system gave none).
 struct OpenError {
     std::string reason;
-    long code = 0;
+    std::optional<long> code;
     std::string message;
     std::vector<Holder> holders;  // who holds a busy port, where that can be seen
-    bool hidden = false;          // busy, and held by a process this user cannot see
+    bool hidden = false;          // busy, and some processes could not be looked at
     std::string group;            // denied: the group that owns the device
 };
 
@@ -43,8 +45,13 @@ void CheckPortName(const std::string& text);
 // there throws CommandError.
 PortInfo PortNamed(const std::string& text, const std::vector<PortInfo>& listed);
 
-// Whether the port can be opened now; it is closed again either way. Nothing is sent.
-std::optional<OpenError> TryOpen(const PortInfo& port);
+// Who holds a busy port where none could be named and some processes could not be looked
+// at: the words after "is held by" ("another user's process (see: sudo fuser ...)").
+std::string UnseenHolderText(const PortInfo& port);
+
+// Whether the port can be opened now; it is closed again either way, its line settings as
+// they were. Nothing is sent. Once stop (may be null) is set it gives up within its bounds.
+std::optional<OpenError> TryOpen(const PortInfo& port, const StopSignal* stop);
 
 // A configuration run's way to one port.
 class RunLink : public PortLink {
@@ -52,6 +59,14 @@ public:
     // Why the last Open failed.
     virtual OpenError OpenFailure() const = 0;
 };
-std::unique_ptr<RunLink> MakeRunLink(const PortInfo& port);
+std::unique_ptr<RunLink> MakeRunLink(const PortInfo& port, const StopSignal* stop);
+
+// Two names of one port: a path and its by-id link (one device number), a COM name given twice.
+inline bool SamePort(const PortInfo& a, const PortInfo& b)
+{
+    if (a.deviceNumber != 0 && b.deviceNumber != 0)
+        return a.deviceNumber == b.deviceNumber;
+    return a.name == b.name;
+}
 
 #endif

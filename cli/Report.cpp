@@ -103,6 +103,8 @@ std::string PortLine(const PortInfo& port)
         line += "  " + *port.byId;
     if (!port.registry)
         line += "  (not in the registry's list of ports)";
+    if (port.console)
+        line += "  (the system console: vr7 does not write to it)";
     return line;
 }
 
@@ -121,7 +123,8 @@ nlohmann::ordered_json PortJson(const PortInfo& port, const char* nameField)
             {"manufacturer", orNull(port.manufacturer)},
             {"registry", port.registry},
             {"usb", usb},
-            {"byId", orNull(port.byId)}};
+            {"byId", orNull(port.byId)},
+            {"console", port.console}};
 }
 
 namespace {
@@ -132,8 +135,7 @@ std::string HolderText(const PortInfo& port, const OpenError& error)
     for (const Holder& holder : error.holders)
         who += (who.empty() ? "" : ", ") + holder.name + " (PID " + std::to_string(holder.pid) + ")";
     if (error.hidden)
-        who += (who.empty() ? "" : ", and ") + std::string("another user's process (see: sudo fuser ") +
-               (port.device.empty() ? port.name : port.device) + ")";
+        who += (who.empty() ? "" : ", and ") + UnseenHolderText(port);
     return who.empty() ? "another program" : who;
 }
 
@@ -141,12 +143,14 @@ std::string HolderText(const PortInfo& port, const OpenError& error)
 
 std::string OpenErrorDetail(const PortInfo& port, const OpenError& error)
 {
-    const std::string code = "error " + std::to_string(error.code);
+    const std::string code = "error " + std::to_string(error.code.value_or(0));
     if (error.reason == "busy")
         return "held by " + HolderText(port, error);
     if (error.reason == "missing")
         return "its device is missing, " + code + ": the adapter is unplugged, or " + port.name +
                " is a name left from one that is gone";
+    if (error.reason == "console")
+        return "the system console: vr7 does not write to it";
     if (error.reason == "denied")
         return "permission denied: join the group " + error.group + " (sudo usermod -aG " + error.group +
                " $USER), then log out and in again";
@@ -158,8 +162,12 @@ std::string OpenErrorDetail(const PortInfo& port, const OpenError& error)
 
 std::string OpenErrorText(const PortInfo& port, const OpenError& error)
 {
+    if (error.reason == "busy" && error.holders.empty() && error.hidden)
+        return port.name + " is held by " + HolderText(port, error) + ".";  // the words say how to find it
     if (error.reason == "busy")
         return port.name + " is held by " + HolderText(port, error) + ": close it and try again.";
+    if (error.reason == "console")
+        return error.message + ".";
     return port.name + " cannot be opened: " + OpenErrorDetail(port, error) + ".";
 }
 
@@ -167,7 +175,9 @@ nlohmann::ordered_json OpenErrorJson(const std::optional<OpenError>& error)
 {
     if (!error)
         return nullptr;
-    nlohmann::ordered_json json = {{"reason", error->reason}, {"code", error->code}, {"message", error->message}};
+    nlohmann::ordered_json json = {{"reason", error->reason},
+                                   {"code", error->code ? nlohmann::ordered_json(*error->code) : nlohmann::ordered_json()},
+                                   {"message", error->message}};
     if (error->reason == "denied")
         json["group"] = error->group;
     if (error->reason == "busy") {

@@ -7,6 +7,8 @@
 #include <system_error>
 #include <thread>
 
+#include "KeptToProcessEnd.h"
+
 namespace {
 
 constexpr std::chrono::milliseconds kStopWatch{100};  // how soon a stop is noticed between the jobs' ends
@@ -61,7 +63,7 @@ std::vector<bool> RunSideBySide(std::vector<std::unique_ptr<SideBySideJob>>& job
     lock.unlock();
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         if (!ended[i])
-            static_cast<void>(jobs[i].release());  // its thread may still use it
+            KeptToProcessEnd::Keep(std::move(jobs[i]));  // its thread may still use it
     }
     return ended;
 }

@@ -3,7 +3,7 @@
 // poll or pause and closes its port within milliseconds), and a job still running then is
 // given up. Its thread may still be inside it (blocked in a system call on a port: an
 // outgoing Bluetooth port in its open, a wedged driver in its close), so a job given up is
-// never freed; it is left to the process's end.
+// kept to the process's end (KeptToProcessEnd).
 #ifndef VR7_SIDEBYSIDE_H
 #define VR7_SIDEBYSIDE_H
 
@@ -22,8 +22,8 @@ public:
 constexpr std::chrono::milliseconds kStopGrace{2000};
 
 // Runs every job and waits for them; stop may be null. Returns for each job whether it
-// ended; a job that did not is released from its pointer (which is then null) and left to
-// its thread.
+// ended; a job that did not is taken from its pointer (which is then null) and kept to the
+// process's end.
 std::vector<bool> RunSideBySide(std::vector<std::unique_ptr<SideBySideJob>>& jobs, const StopSignal* stop);
 
 #endif

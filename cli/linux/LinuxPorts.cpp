@@ -74,7 +74,12 @@ PortInfo PortNamed(const std::string& text, const std::vector<PortInfo>& listed)
     return port;
 }
 
-std::optional<OpenError> TryOpen(const PortInfo& port)
+std::string UnseenHolderText(const PortInfo& port)
+{
+    return "another user's process (see: sudo fuser " + (port.device.empty() ? port.name : port.device) + ")";
+}
+
+std::optional<OpenError> TryOpen(const PortInfo& port, const StopSignal*)
 {
     TtyLink link(port.name);
     const bool opened = link.Open(0, LineSetting{9600, 'N', 8, 1});
@@ -82,7 +87,7 @@ std::optional<OpenError> TryOpen(const PortInfo& port)
     return opened ? std::nullopt : std::optional<OpenError>(link.OpenFailure());
 }
 
-std::unique_ptr<RunLink> MakeRunLink(const PortInfo& port)
+std::unique_ptr<RunLink> MakeRunLink(const PortInfo& port, const StopSignal*)
 {
     return std::make_unique<TtyLink>(port.name);
 }

@@ -81,7 +81,12 @@ std::vector<PortInfo> ListPorts()
     return ports;
 }
 
-std::optional<OpenError> TryOpen(const PortInfo& port)
+std::string UnseenHolderText(const PortInfo&)
+{
+    return "another program that vr7 cannot see (run vr7 as administrator to name it)";
+}
+
+std::optional<OpenError> TryOpen(const PortInfo& port, const StopSignal*)
 {
     CSerialChannel channel(DeviceApi(), CSerialChannel::kLastListedPort);
     CPortDriver driver(channel);
@@ -92,7 +97,7 @@ std::optional<OpenError> TryOpen(const PortInfo& port)
     return OpenErrorOf(channel.LastFailure());
 }
 
-std::unique_ptr<RunLink> MakeRunLink(const PortInfo&)
+std::unique_ptr<RunLink> MakeRunLink(const PortInfo&, const StopSignal*)
 {
     return std::make_unique<DriverPortLink>();
 }

@@ -23,6 +23,8 @@ struct PortInfo {
     bool registry = true;                     // Windows: listed in the registry's SERIALCOMM key
     std::optional<UsbIds> usb;                // none for a port that is not on USB
     std::optional<std::string> byId;          // Linux: its /dev/serial/by-id link
+    unsigned long long deviceNumber = 0;      // Linux: the character device's number; 0 where unknown
+    bool console = false;                     // Linux: an active kernel console, never written to
 };
 
 #endif

@@ -190,8 +190,10 @@ AttemptResult Run::Attempt(int index)
     m_stopped = Stopping();  // once the stop is set, no open and no send begins
     if (m_stopped)
         return AttemptResult::Stopped;
-    if (!m_link.Open(m_port, line))
-        return AttemptResult::OpenFailed;
+    if (!m_link.Open(m_port, line)) {
+        m_stopped = Stopping();  // an open that gave up for the stop ends the run as the stop does
+        return m_stopped ? AttemptResult::Stopped : AttemptResult::OpenFailed;
+    }
     CompleteFrame(m_frame, kFrameLength);
     m_view.SetStatusText("");
     m_view.AttemptStarted(index, line);

@@ -147,7 +147,7 @@ class Vr7Test(SharedCases, unittest.TestCase):
             "COM40  Standard Serial over Bluetooth link  Microsoft  (not in the registry's list of ports)", ''])
         listed = json.loads(vr7('ports', '--test', '--json').stdout)['ports']
         self.assertEqual(listed[0], {'name': 'COM5', 'number': 5, 'description': 'USB Serial Port', 'manufacturer': 'FTDI',
-                                     'registry': True, 'byId': None, 'openable': True, 'openError': None,
+                                     'registry': True, 'byId': None, 'console': False, 'openable': True, 'openError': None,
                                      'usb': {'vid': '0403', 'pid': '6001', 'serial': 'A50285BI', 'interface': None}})
         self.assertEqual([(p['name'], p['registry'], (p['usb'] or {}).get('interface'), p['openable'])
                           for p in listed],
