@@ -12,6 +12,7 @@ packages=(
   wine32:i386                                          # runs the 32-bit build, where the kernel can
   libcli11-dev nlohmann-json3-dev                      # the console program's parsing and JSON
   python3 git                                          # the console program's tests, the fresh-clone run
+  qemu-system-x86 busybox-static socat                 # real serial drivers in a guest; a pty bridge
   xvfb xauth imagemagick fonts-wqy-microhei            # window tests and screenshots
   nsis                                                 # the installer
   clang libclang-rt-14-dev cppcheck clang-tidy         # sanitizers, fuzzing, static checks
