@@ -26,11 +26,12 @@ CONSOLE = '/dev/ttyS0'
 
 
 def qemu_cannot_start():
-    """Why QEMU cannot start at all on this machine, or None."""
+    """Why QEMU cannot start at all on this machine, or None (a QEMU not installed is a failure:
+    scripts/deps.sh installs it)."""
     try:
         probe = subprocess.run([QEMU, '-machine', 'none', '-nodefaults', '-display', 'none', '-monitor', 'stdio'],
                                input=b'quit\n', capture_output=True, timeout=60)
-    except (OSError, subprocess.TimeoutExpired) as error:
+    except subprocess.TimeoutExpired as error:
         return str(error)
     return None if probe.returncode == 0 else probe.stderr.decode(errors='replace').strip()
 
