@@ -238,14 +238,17 @@ bool CSerialChannel::Collected()
 
 // On a transfer's thread: the driver has not completed a cancelled operation, and may
 // still write into the block and set its event at any time, so the block is never freed,
-// reused or closed. The channel is Closed until the next Configure, which takes a fresh
-// block; releasing the device now is the driver's last cancel request.
+// reused or closed. The channel is Closed at once and takes a fresh block; the transfer
+// releases the device (the driver's last cancel request) when it leaves (see Transfer).
 void CSerialChannel::AbandonIo()
 {
-    m_io = new IoBlock;
+    IoBlock* const fresh = new IoBlock;
     ChannelLock lock(m_guard);
+    m_io = fresh;
     m_open = 0;
-    ReleaseDevice();
+    const HANDLE device = m_device;
+    m_device = nullptr;
+    m_givenUp = device;
 }
 
 bool CSerialChannel::Stopping() const

@@ -47,12 +47,19 @@ public:
         }
         m_admitted = true;
     }
+    // A device the transfer gave up is released after it has left: nothing of the channel
+    // is touched while the driver may block there.
     ~Transfer()
     {
         if (!m_admitted)
             return;
-        ChannelLock lock(m_channel.m_guard);
-        m_channel.FreeTransfer();
+        const CommApi& api = m_channel.m_api;
+        HANDLE givenUp = nullptr;
+        {
+            ChannelLock lock(m_channel.m_guard);
+            givenUp = m_channel.FreeTransfer();
+        }
+        ReleaseDevice(api, givenUp);
     }
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -62,6 +69,13 @@ private:
     CSerialChannel& m_channel;
     bool m_admitted = false;
 };
+
+// A purge is a transfer of its own, so that the device is never released under it.
+int CSerialChannel::Purge(DWORD flags)
+{
+    Transfer transfer(*this);
+    return transfer.Admitted() && m_api.PurgeComm(m_device, flags) ? 1 : 0;
+}
 
 int CSerialChannel::Write(const BYTE* data, int length)
 {
@@ -112,8 +126,12 @@ bool CSerialChannel::EndTransfer(DWORD boundMs)
     }
     if (reclaim) {
         CollectOrphaned();
-        ChannelLock lock(m_guard);
-        FreeTransfer();
+        HANDLE givenUp = nullptr;
+        {
+            ChannelLock lock(m_guard);
+            givenUp = FreeTransfer();
+        }
+        ReleaseDevice(m_api, givenUp);
         return true;
     }
     const HANDLE ends[2] = {m_idle, thread};
@@ -148,14 +166,19 @@ void CSerialChannel::CollectOrphaned()
     m_outstanding = Operation::None;
 }
 
-// Under the guard: no transfer holds the channel any more. The handle is cleared before
-// it is closed, so a thread killed in between leaks it rather than closing it twice.
-void CSerialChannel::FreeTransfer()
+// Under the guard: no transfer holds the channel any more. Returns the device the transfer
+// gave up, if it did, for the caller to release once the guard is let go. Each handle is
+// cleared before it is closed or handed on, so a thread killed in between leaks it rather
+// than closing it twice.
+HANDLE CSerialChannel::FreeTransfer()
 {
     const HANDLE thread = m_transferThread;
     m_transferThread = nullptr;
     if (thread != nullptr)
         CloseHandle(thread);
+    const HANDLE givenUp = m_givenUp;
+    m_givenUp = nullptr;
     m_transfer = TransferState::None;
     SetEvent(m_idle);
+    return givenUp;
 }

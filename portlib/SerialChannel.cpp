@@ -31,7 +31,7 @@ void MakeLineClean(DCB& dcb)
 }  // namespace
 
 CSerialChannel::CSerialChannel(const CommApi& api, UINT lastPort)
-    : m_open(0), m_io(new IoBlock), m_device(nullptr), m_timeouts(), m_port(0), m_portBuffer(nullptr),
+    : m_open(0), m_io(new IoBlock), m_device(nullptr), m_givenUp(nullptr), m_timeouts(), m_port(0), m_portBuffer(nullptr),
       m_eventMask(0), m_bufferSize(0), m_api(api), m_lastPort(lastPort), m_guard(CreateMutexA(nullptr, FALSE, nullptr)),
       m_transfer(TransferState::None), m_transferThread(nullptr), m_outstanding(Operation::None), m_stop(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
       m_idle(CreateEventA(nullptr, TRUE, TRUE, nullptr))
@@ -152,40 +152,38 @@ bool CSerialChannel::Release()
     if (!EndTransfer(kStopBoundMs))
         return false;
 
-    ChannelLock lock(m_guard);
-    ReleaseDevice();
-    const HANDLE event = m_io->overlapped.hEvent;
-    m_io->overlapped.hEvent = nullptr;
+    HANDLE device = nullptr;
+    HANDLE event = nullptr;
+    {
+        ChannelLock lock(m_guard);
+        device = m_device;
+        m_device = nullptr;
+        event = m_io->overlapped.hEvent;
+        m_io->overlapped.hEvent = nullptr;
+    }
+    ReleaseDevice(m_api, device);
     if (event != nullptr)
         CloseHandle(event);
     return true;
 }
 
-// The field is cleared before the handle is closed, so that a thread killed in between
-// leaks the handle rather than closing it twice.
-void CSerialChannel::ReleaseDevice()
+// Purges the device, drops DTR and RTS and closes it, on a handle already taken out of
+// the channel (by whoever then owned it), so that nothing else can use or close it again
+// and no guard is held while a driver may block. Touches nothing of the channel: it may
+// be gone before a blocked call returns.
+void CSerialChannel::ReleaseDevice(const CommApi& api, HANDLE device)
 {
-    const HANDLE device = m_device;
     if (device == nullptr)
         return;
-    m_device = nullptr;
-    m_api.PurgeComm(device, kPurgeAll);
+    api.PurgeComm(device, kPurgeAll);
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
-    if (m_api.GetCommState(device, &dcb)) {
+    if (api.GetCommState(device, &dcb)) {
         dcb.fDtrControl = DTR_CONTROL_DISABLE;
         dcb.fRtsControl = RTS_CONTROL_DISABLE;
-        m_api.SetCommState(device, &dcb);  // a failed write is ignored
+        api.SetCommState(device, &dcb);  // a failed write is ignored
     }
-    m_api.CloseHandle(device);
-}
-
-int CSerialChannel::Purge(DWORD flags)
-{
-    ChannelLock lock(m_guard);  // the device handle may be released on another thread
-    if (m_device == nullptr)
-        return 0;
-    return m_api.PurgeComm(m_device, flags) ? 1 : 0;
+    api.CloseHandle(device);
 }
 
 // Records why configuring failed; the system's last error stays as the failing call set it.

@@ -28,18 +28,25 @@
 // Bluetooth serial drivers are reported to). Every wait on a cancelled operation is
 // therefore bounded; an operation that has not completed by then keeps its storage (the
 // record, its event and the bytes it reads or writes: an IoBlock) for ever, since the
-// driver may still write into it; the device is released (closing it is the last cancel
-// request a driver gets) and the channel goes on with a fresh block. A transfer that is
-// still on the channel when it is destroyed (one whose platform call never returns) keeps
-// the guard, the events and the block it uses, to the process's end.
+// driver may still write into it. The transfer then gives the device up: the channel is
+// Closed and goes on with a fresh block at once, and the transfer releases the device
+// (closing it is the last cancel request a driver gets) after it has left the channel, so
+// that a driver that blocks there too holds up only that transfer's thread. A transfer
+// that is still on the channel when it is destroyed (one whose platform call never
+// returns) keeps the guard, the events and the block it uses, to the process's end.
 //
-// The guard is a kernel mutex held only over steps that never wait, so a live owner lets
-// go at once and an owner killed inside is handed over as WAIT_ABANDONED: waiting for it
-// always ends. Every guarded step leaves a state the next owner can take over, whichever
-// step a termination interrupted. (Under Wine a thread killed outside a wait is signalled,
-// and its mutexes abandoned, a moment before it stops running; what it can still write
-// before its next call into the system is a write the reclaim repeats, or a Running mark
-// without a thread, which the next Close or Configure reclaims.)
+// The guard is a kernel mutex. It covers the open flag, the transfer record, which device
+// handle and which block the channel holds, and the stop and idle events; under it a step
+// only reads and writes these and sets or resets events, never calls into the driver and
+// never waits, so a live owner lets go at once and an owner killed inside is handed over
+// as WAIT_ABANDONED: waiting for it always ends. A handle is taken out of the channel under
+// the guard, and the purge, the line-state restore and the close on it come after the guard
+// is released (ReleaseDevice); a purge on its own runs as a transfer. Every guarded step
+// leaves a state the next owner can take over, whichever step a termination interrupted.
+// (Under Wine a thread killed outside a wait is signalled, and its mutexes abandoned, a
+// moment before it stops running; what it can still write before its next call into the
+// system is a write the reclaim repeats, or a Running mark without a thread, which the
+// next Close or Configure reclaims.)
 #ifndef LINKPORT_SERIALCHANNEL_H
 #define LINKPORT_SERIALCHANNEL_H
 
@@ -76,7 +83,7 @@ public:
     int Configure(UINT port, int baud, char parity, int dataBits, int stopBits, UINT eventMask,
                   UINT outputQueueSize, UINT inputQueueSize);
     int Close();
-    int Purge(DWORD flags = kPurgeAll);
+    int Purge(DWORD flags = kPurgeAll);  // 0 unless the channel is open and no transfer holds it
     int Write(const BYTE* data, int length);
     int Read(BYTE* buffer, int length, DWORD timeoutMs);
     int ReadByte(BYTE* out, DWORD timeoutMs);
@@ -114,14 +121,15 @@ private:
     bool Release();
     bool EndTransfer(DWORD boundMs);
     void CollectOrphaned();
-    void FreeTransfer();
-    void ReleaseDevice();
+    HANDLE FreeTransfer();
+    static void ReleaseDevice(const CommApi& api, HANDLE device);
 
     int m_open;
     // The one record of every overlapped operation (writes, reads, comm-event waits), with
     // what the operation works on: one operation at a time. Never null.
     IoBlock* m_io;
     HANDLE m_device;  // null when none is held
+    HANDLE m_givenUp;  // the device a transfer gave up (AbandonIo), until that transfer leaves
     COMMTIMEOUTS m_timeouts;
     UINT m_port;
     BYTE* m_portBuffer;  // allocated by OpenDevice; never read or written
@@ -131,7 +139,7 @@ private:
     const CommApi& m_api;
     const UINT m_lastPort;
     Failure m_failure;  // written and read by the thread that configures
-    HANDLE m_guard;  // kernel mutex; guards m_open, the transfer record and the device's release
+    HANDLE m_guard;  // kernel mutex; see the top of this file for what it covers
     // The transfer that holds the channel: None; Running, on the thread m_transferThread
     // (a duplicated handle, null until recorded); Reclaiming, its thread gone and what it
     // left outstanding being collected by Close or Configure.

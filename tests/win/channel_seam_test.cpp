@@ -3,7 +3,7 @@
 // fails, a write that completes short, a comm-event wait that fails outright, and a wait
 // that Close must end and collect before it releases the device, also when its thread was
 // terminated and the wait ends only from a thread of its own, and a wait the driver never
-// completes although it was cancelled.
+// completes although it was cancelled, also when the driver then blocks in the release.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "PortDriver.h"
 #include "SerialChannel.h"
 #include "StandIn.h"
 #include "TestEnv.h"
@@ -23,6 +24,9 @@ HANDLE const kDevice = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4242));
 // over a pty under Wine); when it is cancelled; or, as Wine's poller thread ends it (which
 // CancelIoEx does not reach), from a thread of its own once the mask is set again; or never.
 enum class Wait { Fails, EndsEmpty, EndsOnCancel, EndsOnMask, Never };
+// A call that blocks (for 60 s, or until the test lets it go) on the thread whose cancel
+// never completed, as a driver that keeps an operation may block when the device is released.
+enum class Stall { None, Purge, StateWrite, Close };
 
 // What the stand-in device does, and what was done to it. Writes go pending and complete
 // at once; reads fail to start, as on a line that is gone.
@@ -31,6 +35,7 @@ struct FakeDevice {
     DCB state = {};            // reported by GetCommState
     DWORD writeCompletes = 6;  // bytes a write reports
     Wait wait = Wait::EndsOnCancel;
+    Stall stall = Stall::None;
 
     std::string deviceName;
     std::vector<DCB> written;  // SetCommState records
@@ -41,6 +46,17 @@ struct FakeDevice {
 };
 FakeDevice g_fake;
 std::atomic<bool> g_waitPending{false};  // written by the waiter's thread and the poller
+std::atomic<DWORD> g_neverCancelled{0};  // the thread whose cancel the driver keeps
+std::atomic<bool> g_stalled{false};
+HANDLE const g_unstall = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+void StallIf(Stall call)
+{
+    if (g_fake.stall == call && g_neverCancelled == GetCurrentThreadId()) {
+        g_stalled = true;
+        WaitForSingleObject(g_unstall, 60000);
+    }
+}
 
 void EndWait()
 {
@@ -55,6 +71,7 @@ HANDLE WINAPI FakeCreateFile(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, D
 }
 BOOL WINAPI FakeCloseHandle(HANDLE)
 {
+    StallIf(Stall::Close);
     g_fake.closes++;
     g_fake.closedUnderWait |= g_waitPending.load();
     return TRUE;
@@ -78,10 +95,15 @@ BOOL WINAPI FakeGetCommState(HANDLE, LPDCB dcb)
 }
 BOOL WINAPI FakeSetCommState(HANDLE, LPDCB dcb)
 {
+    StallIf(Stall::StateWrite);
     g_fake.written.push_back(*dcb);
     return !g_fake.setStateFails;
 }
-BOOL WINAPI FakePurgeComm(HANDLE, DWORD) { return TRUE; }
+BOOL WINAPI FakePurgeComm(HANDLE, DWORD)
+{
+    StallIf(Stall::Purge);
+    return TRUE;
+}
 BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT status)
 {
     *errors = 0;
@@ -121,6 +143,8 @@ BOOL WINAPI FakeCancelIoEx(HANDLE, LPOVERLAPPED)
 {
     if (g_waitPending && g_fake.wait == Wait::EndsOnCancel)
         EndWait();
+    if (g_fake.wait == Wait::Never)
+        g_neverCancelled = GetCurrentThreadId();
     return TRUE;
 }
 
@@ -136,6 +160,9 @@ protected:
     {
         g_fake = FakeDevice{};
         g_waitPending = false;
+        g_neverCancelled = 0;
+        g_stalled = false;
+        ResetEvent(g_unstall);
         g_fake.state.DCBlength = sizeof(DCB);
         // Left behind by another program: flow control and character handling.
         g_fake.state.fOutX = g_fake.state.fInX = TRUE;
@@ -277,6 +304,48 @@ TEST_F(ChannelTest, AWaitTheDriverNeverCompletesIsLeftToItAndTheChannelGoesOn)
     int intact = 0, open = 0;
     CompleteKept(kept, &intact, &open);
     EXPECT_EQ(intact + open, 2) << "the record is never freed, its event never closed";
+}
+
+// The driver keeps a live waiter's cancelled wait and then blocks in the release of the
+// device on the waiter's thread: ClosePort and OpenPort of another port (as the library
+// runs them) are held up by neither, and the device given up is closed once, when the
+// driver lets that thread go.
+TEST_F(ChannelTest, ADriverThatBlocksInTheReleaseHoldsUpOnlyTheTransfersThread)
+{
+    for (const auto& [stall, name] :
+         {std::pair{Stall::Purge, "PurgeComm"}, {Stall::StateWrite, "SetCommState"}, {Stall::Close, "CloseHandle"}}) {
+        SCOPED_TRACE(name);
+        SetUp();
+        g_fake.wait = Wait::Never;
+        g_fake.stall = stall;
+        CPortDriver driver(channel);
+        ASSERT_EQ(driver.Open(3, 9600, 'N', 8, 1), 1);
+        int result = -1;
+        TestThread waiter([&] {
+            BYTE reply[5];
+            result = driver.WaitReceive(reply, 5, 5);
+        });
+        for (int waited = 0; !g_waitPending && waited < 1000; waited += 5)
+            Sleep(5);
+        ASSERT_TRUE(g_waitPending);
+        double start = NowMs();
+        EXPECT_EQ(driver.Close(), 1);
+        EXPECT_LT(NowMs() - start, 1000.0) << "ClosePort waited for the driver";
+        for (int waited = 0; !g_stalled && waited < 1000; waited += 5)
+            Sleep(5);
+        ASSERT_TRUE(g_stalled) << "the release did not reach the driver";
+        start = NowMs();
+        EXPECT_EQ(driver.Open(4, 9600, 'N', 8, 1), 1);
+        EXPECT_EQ(g_fake.deviceName, "\\\\.\\COM4");
+        EXPECT_EQ(driver.Send(kFrame.data(), 6), 1);
+        EXPECT_EQ(driver.Close(), 1);
+        EXPECT_LT(NowMs() - start, 500.0) << "OpenPort waited for the driver";
+        EXPECT_EQ(g_fake.closes, 1) << "only the second port is closed yet";
+        SetEvent(g_unstall);
+        EXPECT_TRUE(waiter.Join(1000));
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(g_fake.closes, 2);
+    }
 }
 
 }  // namespace
