@@ -11,6 +11,8 @@
 #include <system_error>
 #include <utility>
 
+#include <sys/sysmacros.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -200,6 +202,59 @@ bool NaturalLess(std::string_view a, std::string_view b)
     return i == a.size();
 }
 
+// The names sys/class/tty/console/active gives: the ttys the kernel's console writes to.
+std::vector<std::string> ActiveConsoles(const fs::path& root)
+{
+    std::vector<std::string> names;
+    const std::optional<std::string> active = Attribute(root, "sys/class/tty/console", "active");
+    std::size_t at = 0;
+    while (active && at < active->size()) {
+        const std::size_t end = std::min(active->find(' ', at), active->size());
+        if (end > at)
+            names.push_back(active->substr(at, end - at));
+        at = end + 1;
+    }
+    return names;
+}
+
+// "MAJ:MIN" as a device number; 0 when it is not one.
+unsigned long long DeviceNumber(const std::optional<std::string>& text)
+{
+    unsigned major = 0, minor = 0;
+    const std::size_t colon = text ? text->find(':') : std::string::npos;
+    if (colon == std::string::npos)
+        return 0;
+    const char* end = text->data() + text->size();
+    if (std::from_chars(text->data(), text->data() + colon, major).ptr != text->data() + colon ||
+        std::from_chars(text->data() + colon + 1, end, minor).ptr != end)
+        return 0;
+    return makedev(major, minor);
+}
+
+// The port a tty class directory (below root) describes, named NAME; nullopt for a tty with no
+// device behind it, or a serial-core port with no UART (type 0).
+std::optional<PortInfo> PortOf(const fs::path& top, const fs::path& tty, const std::string& name,
+                               const std::map<fs::path, std::string>& byId, const std::vector<std::string>& consoles)
+{
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(top / tty / "device", error)) || Attribute(top, tty, "type") == "0")
+        return std::nullopt;
+    const std::optional<fs::path> device = Resolve(top, tty / "device");
+    if (!device)
+        return std::nullopt;
+    PortInfo port;
+    port.name = "/dev/" + name;
+    port.deviceNumber = DeviceNumber(Attribute(top, tty, "dev"));
+    port.console = std::find(consoles.begin(), consoles.end(), name) != consoles.end();
+    AddUsb(top, *device, port);
+    if (const std::optional<fs::path> node = Resolve(top, fs::path("dev") / name)) {
+        const auto link = byId.find(*node);
+        if (link != byId.end())
+            port.byId = link->second;
+    }
+    return port;
+}
+
 }  // namespace
 
 std::vector<PortInfo> ListSysfsPorts(const std::string& root)
@@ -209,26 +264,44 @@ std::vector<PortInfo> ListSysfsPorts(const std::string& root)
     std::vector<std::string> names = EntryNames(top / ttyClass);
     std::sort(names.begin(), names.end(), NaturalLess);
     const std::map<fs::path, std::string> byId = ByIdLinks(top);
+    const std::vector<std::string> consoles = ActiveConsoles(top);
     std::vector<PortInfo> ports;
     for (const std::string& name : names) {
         const std::optional<fs::path> tty = Resolve(top, ttyClass / name);
-        std::error_code error;
-        if (!tty || !fs::is_symlink(fs::symlink_status(top / *tty / "device", error)))
+        if (!tty)
             continue;
-        if (Attribute(top, *tty, "type") == "0")
-            continue;
-        const std::optional<fs::path> device = Resolve(top, *tty / "device");
-        if (!device)
-            continue;
-        PortInfo port;
-        port.name = "/dev/" + name;
-        AddUsb(top, *device, port);
-        if (const std::optional<fs::path> node = Resolve(top, fs::path("dev") / name)) {
-            const auto link = byId.find(*node);
-            if (link != byId.end())
-                port.byId = link->second;
-        }
-        ports.push_back(std::move(port));
+        if (std::optional<PortInfo> port = PortOf(top, *tty, name, byId, consoles))
+            ports.push_back(std::move(*port));
     }
     return ports;
+}
+
+std::optional<PortInfo> SysfsPortOf(const std::string& root, unsigned long long deviceNumber)
+{
+    const fs::path top(root);
+    const fs::path entry = fs::path("sys/dev/char") / (std::to_string(major(deviceNumber)) + ":" +
+                                                      std::to_string(minor(deviceNumber)));
+    const std::optional<fs::path> tty = Resolve(top, entry);
+    const std::optional<fs::path> subsystem = Resolve(top, entry / "subsystem");
+    if (!tty || !subsystem || subsystem->filename() != "tty")
+        return std::nullopt;
+    const std::string name = tty->filename().string();
+    const std::vector<std::string> consoles = ActiveConsoles(top);
+    if (std::optional<PortInfo> port = PortOf(top, *tty, name, ByIdLinks(top), consoles))
+        return port;
+    PortInfo bare;  // a tty with no device behind it, or a UART the serial core did not find
+    bare.name = "/dev/" + name;
+    bare.deviceNumber = deviceNumber;
+    bare.console = std::find(consoles.begin(), consoles.end(), name) != consoles.end();
+    return bare;
+}
+
+bool IsActiveConsole(const std::string& root, unsigned long long deviceNumber)
+{
+    const fs::path top(root);
+    for (const std::string& name : ActiveConsoles(top)) {
+        if (DeviceNumber(Attribute(top, fs::path("sys/class/tty") / name, "dev")) == deviceNumber)
+            return true;
+    }
+    return false;
 }
