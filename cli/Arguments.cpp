@@ -1,6 +1,7 @@
 #include "Arguments.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "Catalogue.h"
 #include "Commands.h"
@@ -46,11 +47,14 @@ std::string Adapters(const std::vector<PortInfo>& ports)
 }
 
 // The ports the selector names: the one the system's name gives, or every adapter with
-// those ids.
-std::vector<PortInfo> Matching(const PortSelector& selector, const std::vector<PortInfo>& listed)
+// those ids. The system's list is made only for an adapter (and then once: listed keeps it).
+std::vector<PortInfo> Matching(const PortSelector& selector, std::optional<std::vector<PortInfo>>& listedOnce)
 {
     if (!selector.usb)
-        return {PortNamed(selector.text, listed)};
+        return {PortNamed(selector.text)};
+    if (!listedOnce)
+        listedOnce = ListPorts();
+    const std::vector<PortInfo>& listed = *listedOnce;
     std::vector<PortInfo> found;
     for (const PortInfo& port : listed) {
         const bool fits = port.usb && port.usb->vid == selector.vid && port.usb->pid == selector.pid &&
@@ -93,9 +97,10 @@ PortSelector ParsePortArgument(const std::string& text)
     return selector;
 }
 
-PortInfo OnePort(const std::string& text, const std::vector<PortInfo>& listed)
+PortInfo OnePort(const std::string& text)
 {
     const PortSelector selector = ParsePortArgument(text);
+    std::optional<std::vector<PortInfo>> listed;
     const std::vector<PortInfo> found = Matching(selector, listed);
     if (found.size() == 1)
         return found[0];
@@ -106,8 +111,9 @@ PortInfo OnePort(const std::string& text, const std::vector<PortInfo>& listed)
                                        "; add the serial number, as usb:VID:PID:SERIAL, or name the port itself.");
 }
 
-std::vector<PortInfo> PortsNamed(const std::vector<std::string>& texts, const std::vector<PortInfo>& listed)
+std::vector<PortInfo> PortsNamed(const std::vector<std::string>& texts)
 {
+    std::optional<std::vector<PortInfo>> listed;
     std::vector<PortInfo> named;
     for (const std::string& text : texts) {
         for (const PortInfo& port : Matching(ParsePortArgument(text), listed)) {

@@ -21,10 +21,10 @@ struct PortSelector {
 PortSelector ParsePortArgument(const std::string& text);
 
 // The one listed port the text names (configure).
-PortInfo OnePort(const std::string& text, const std::vector<PortInfo>& listed);
+PortInfo OnePort(const std::string& text);
 
 // The listed ports the texts name, each once (detect --port): every adapter that fits.
-std::vector<PortInfo> PortsNamed(const std::vector<std::string>& texts, const std::vector<PortInfo>& listed);
+std::vector<PortInfo> PortsNamed(const std::vector<std::string>& texts);
 
 // The catalogue row named by its number or by its label (or the beginning of one).
 int SoftwareArgument(const std::string& text);

@@ -58,7 +58,7 @@ int ConfigureCommand(const Options& options)
 {
     const PortSelector selector = ParsePortArgument(options.port);  // bad usage before a missing port
     const int row = SoftwareArgument(options.software);
-    const PortInfo port = OnePort(selector.text, ListPorts());
+    const PortInfo port = OnePort(selector.text);
 
     if (!options.json)
         Out().Line("Configuring " + port.name + " for " + SoftwareText(row));

@@ -150,8 +150,7 @@ int DetectCommand(const Options& options)
     const int row = SoftwareArgument(options.software);
     for (const std::string& text : options.ports)
         ParsePortArgument(text);  // bad usage before a missing port
-    const std::vector<PortInfo> listed = ListPorts();
-    const std::vector<PortInfo> ports = options.ports.empty() ? DistinctPorts(listed) : PortsNamed(options.ports, listed);
+    const std::vector<PortInfo> ports = options.ports.empty() ? DistinctPorts(ListPorts()) : PortsNamed(options.ports);
     if (ports.empty())
         throw CommandError(kExitNoPort, std::string(kSystemName) + " lists no serial port: plug the adapter in (and install its driver), "
                                         "then try again.");

@@ -23,7 +23,7 @@ struct PortTest : SideBySideJob {
     {
         if (stop == nullptr || !stop->IsSet()) {
             openError = TryOpen(port, stop);
-            tested = true;
+            tested = !openError || openError->reason != "stopped";  // gave up for the stop
         }
     }
     const PortInfo port;

@@ -41,9 +41,9 @@ std::vector<PortInfo> ListPorts();
 
 // A --port in the system's own form; anything else is bad usage (CommandError).
 void CheckPortName(const std::string& text);
-// The port such a name gives (the listed one, where it is listed); one that cannot be
-// there throws CommandError.
-PortInfo PortNamed(const std::string& text, const std::vector<PortInfo>& listed);
+// The port such a name gives, described as the list describes it; one that cannot be there
+// throws CommandError.
+PortInfo PortNamed(const std::string& text);
 
 // Who holds a busy port where none could be named and some processes could not be looked
 // at: the words after "is held by" ("another user's process (see: sudo fuser ...)").

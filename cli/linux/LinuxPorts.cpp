@@ -1,24 +1,20 @@
 // The ports on Linux: the serial devices sysfs lists, named by their /dev paths; any tty
-// device can be named by its path (links such as /dev/serial/by-id/... included).
-#include <fcntl.h>
-#include <unistd.h>
+// device can be named by its path (links such as /dev/serial/by-id/... included). Nothing
+// is opened to list or name a port.
+#include <sys/stat.h>
+#include <termios.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <cstring>
 
 #include "Commands.h"
 #include "Ports.h"
 #include "SysfsPorts.h"
+#include "TtyDevice.h"
+#include "TtyLine.h"
 #include "TtyLink.h"
 
 namespace {
-
-std::string Resolved(const std::string& path)
-{
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
-}
 
 bool LooksLikeComName(const std::string& text)
 {
@@ -36,7 +32,7 @@ std::vector<PortInfo> ListPorts()
 {
     std::vector<PortInfo> ports = ListSysfsPorts("/");
     for (PortInfo& port : ports)
-        port.device = Resolved(port.name);
+        port.device = ResolvedPath(port.name);
     return ports;
 }
 
@@ -50,28 +46,15 @@ void CheckPortName(const std::string& text)
                                        "(vr7 ports lists them).");
 }
 
-// Any path: one that does not exist fails at the open (missing); one that is there must
-// be a tty.
-PortInfo PortNamed(const std::string& text, const std::vector<PortInfo>& listed)
+// Any path, decided without opening it: one that cannot be looked at fails at the open
+// (missing); one that is there must be a tty.
+PortInfo PortNamed(const std::string& text)
 {
-    PortInfo port;
-    port.name = text;
-    port.device = Resolved(text);
-    for (const PortInfo& known : listed) {
-        if (known.device == port.device) {
-            port = known;
-            port.name = text;
-        }
-    }
-    const int fd = open(text.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        const bool tty = isatty(fd) != 0;
-        close(fd);
-        if (!tty)
-            throw CommandError(kExitUsage, "\"" + text + "\" is not a serial device (a tty): give the port's "
-                                                         "device path (vr7 ports lists them).");
-    }
-    return port;
+    const NamedDevice named = DeviceNamed(text);
+    if (named.kind == NamedDevice::Kind::NotTty)
+        throw CommandError(kExitUsage, "\"" + text + "\" is not a serial device (a tty): give the port's "
+                                                     "device path (vr7 ports lists them).");
+    return named.port;
 }
 
 std::string UnseenHolderText(const PortInfo& port)
@@ -79,15 +62,29 @@ std::string UnseenHolderText(const PortInfo& port)
     return "another user's process (see: sudo fuser " + (port.device.empty() ? port.name : port.device) + ")";
 }
 
-std::optional<OpenError> TryOpen(const PortInfo& port, const StopSignal*)
+// Opened once, as a run opens it (exclusive use, the holders looked for), set to a line
+// setting to see that it takes one, and closed with the settings it had.
+std::optional<OpenError> TryOpen(const PortInfo& port, const StopSignal* stop)
 {
-    TtyLink link(port.name);
-    const bool opened = link.Open(0, LineSetting{9600, 'N', 8, 1});
-    link.Close();
-    return opened ? std::nullopt : std::optional<OpenError>(link.OpenFailure());
+    TtyLink link(port, stop);
+    const int fd = link.Acquire();
+    if (fd < 0)
+        return link.OpenFailure();
+    termios found = {};
+    const bool kept = tcgetattr(fd, &found) == 0;
+    struct stat info = {};
+    const bool pty = fstat(fd, &info) == 0 && PseudoTerminalIndex(info.st_rdev) >= 0;
+    const bool settable = kept && SetLineSetting(fd, LineSetting{9600, 'N', 8, 1}, pty);
+    const int error = errno;
+    if (kept)
+        tcsetattr(fd, TCSANOW, &found);
+    link.Relinquish(fd);
+    if (settable)
+        return std::nullopt;
+    return OpenError{"other", error, std::strerror(error), {}, false, {}};
 }
 
-std::unique_ptr<RunLink> MakeRunLink(const PortInfo& port, const StopSignal*)
+std::unique_ptr<RunLink> MakeRunLink(const PortInfo& port, const StopSignal* stop)
 {
-    return std::make_unique<TtyLink>(port.name);
+    return std::make_unique<TtyLink>(port, stop);
 }

@@ -3,70 +3,77 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
+#include "KeptToProcessEnd.h"
 #include "PortHolders.h"
+#include "TtyDevice.h"
+#include "TtyLine.h"
 
 namespace {
 
 constexpr int kPollMs = 100;  // a wait for a byte looks again at least this often
 constexpr int kWriteMsPerByte = 50, kWriteMs = 50;  // as the Windows channel's write timeouts
 
-speed_t Speed(int baud)
+OpenError SystemError(const char* reason, int error)
 {
-    return baud == 19200 ? B19200 : B9600;
+    return {reason, error, std::strerror(error), {}, false, {}};
 }
 
-// The device's own path, its links resolved: what lock files are named after.
-std::string DevicePath(const std::string& path)
-{
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
-}
-
+// The group that owns the device, which a user needs to join (getgrgid_r: runs side by side
+// may ask at once).
 std::string GroupOf(const std::string& path)
 {
     struct stat info = {};
     if (stat(path.c_str(), &info) != 0)
         return "dialout";
-    const group* owner = getgrgid(info.st_gid);
-    return owner != nullptr ? owner->gr_name : std::to_string(info.st_gid);
+    group entry = {};
+    group* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+        return found->gr_name;
+    return std::to_string(info.st_gid);
+}
+
+OpenError FailureToOpen(const std::string& path, int error)
+{
+    if (error == ENOENT || error == ENODEV || error == ENXIO || error == ENOTDIR)
+        return SystemError("missing", error);
+    if (error == EACCES || error == EPERM) {
+        OpenError denied = SystemError("denied", error);
+        denied.group = GroupOf(path);
+        return denied;
+    }
+    return SystemError("other", error);
 }
 
 // DTR and RTS together; a pseudo-terminal has neither (ENOTTY, EINVAL), which is no fault.
-void ModemLines(int fd, unsigned long request)
+void RaiseModemLines(int fd)
 {
     int lines = TIOCM_DTR | TIOCM_RTS;
-    ioctl(fd, request, &lines);
+    ioctl(fd, TIOCMBIS, &lines);
 }
 
-// Undoes the exclusive use; the modem lines are left as they are (another program may use them).
-void LetGo(int fd)
+OpenError ConsoleRefusal(const PortInfo& port)
 {
-    ioctl(fd, TIOCNXCL);
-    flock(fd, LOCK_UN);
-    close(fd);
-}
-
-void Release(int fd)
-{
-    ModemLines(fd, TIOCMBIC);
-    LetGo(fd);
+    OpenError refusal;
+    refusal.reason = "console";
+    refusal.message = port.name + " is the system console: vr7 does not write to it";
+    return refusal;
 }
 
 }  // namespace
 
-TtyLink::TtyLink(std::string path) : m_path(std::move(path))
+TtyLink::TtyLink(const PortInfo& port, const StopSignal* stop)
+    : m_port(port), m_stop(stop), m_asked(std::chrono::steady_clock::now())
 {
     if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
         m_wake[0] = m_wake[1] = -1;  // then a transfer's polls alone notice a Close, at their next turn
@@ -75,12 +82,16 @@ TtyLink::TtyLink(std::string path) : m_path(std::move(path))
 TtyLink::~TtyLink()
 {
     Close();
-    if (m_fd < 0) {  // the device has been let go: nothing still polls the pipe
-        for (int& end : m_wake) {
-            if (end >= 0)
-                close(std::exchange(end, -1));
-        }
+    for (int& end : m_wake) {
+        if (end < 0)
+            continue;
+        if (m_fd >= 0)
+            KeptToProcessEnd::KeepDescriptor(end);  // a transfer that never left may still poll it
+        else
+            close(end);
     }
+    if (m_fd >= 0)
+        KeptToProcessEnd::KeepDescriptor(m_fd);
 }
 
 void TtyLink::Close()
@@ -96,105 +107,87 @@ void TtyLink::Close()
         fd = std::exchange(m_fd, -1);
     }
     if (fd >= 0)
-        Release(fd);
+        Relinquish(fd);
 }
 
-bool TtyLink::Fail(const char* reason, int error)
+bool TtyLink::Fail(OpenError error)
 {
-    m_failure = {reason, error, std::strerror(error), {}, false, {}};
-    if (m_failure.reason == "denied")
-        m_failure.group = GroupOf(m_path);
-    return false;
-}
-
-bool TtyLink::Refuse(int fd, OpenError error)
-{
-    LetGo(fd);
     m_failure = std::move(error);
     return false;
+}
+
+int TtyLink::Acquire()
+{
+    m_failure = OpenError();
+    if (m_port.console) {
+        Fail(ConsoleRefusal(m_port));
+        return -1;
+    }
+    // Looked for once per link, beside the open and the lock; judged before the line is set.
+    const HolderScan scan = m_judged ? HolderScan() : ScanForHolders(m_asked, m_stop);
+    const int fd = open(m_port.name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno != EBUSY) {
+        Fail(FailureToOpen(m_port.name, errno));
+        return -1;
+    }
+    // EBUSY: another program set TIOCEXCL, and this user may not pass it.
+    ExclusiveUse::Outcome taken = fd < 0 ? ExclusiveUse::Outcome::Exclusive : m_exclusive.Take(fd);
+    const int error = fd < 0 ? EBUSY : taken == ExclusiveUse::Outcome::Locked ? EWOULDBLOCK : errno;
+    if (taken == ExclusiveUse::Outcome::Failed) {
+        Relinquish(fd);
+        Fail(SystemError("other", error));
+        return -1;
+    }
+    if (taken == ExclusiveUse::Outcome::Taken && m_judged)
+        return fd;
+    struct stat info = {};
+    const unsigned long long device = fd >= 0 && fstat(fd, &info) == 0 ? info.st_rdev : m_port.deviceNumber;
+    HolderVerdict verdict = HoldersOf(m_judged ? ScanForHolders(std::chrono::steady_clock::now(), m_stop) : scan,
+                                      device, m_port.device.empty() ? m_port.name : m_port.device);
+    if (taken == ExclusiveUse::Outcome::Taken && verdict.complete && verdict.holders.empty()) {
+        m_judged = true;
+        return fd;
+    }
+    if (fd >= 0)
+        Relinquish(fd);
+    if (!verdict.complete) {
+        Fail(SystemError("stopped", EINTR));
+        return -1;
+    }
+    const int busy = taken == ExclusiveUse::Outcome::Taken ? EBUSY : error;
+    OpenError held = SystemError("busy", busy);
+    held.hidden = verdict.holders.empty() && geteuid() != 0;  // held by a process this user cannot see
+    held.holders = std::move(verdict.holders);
+    Fail(std::move(held));
+    return -1;
+}
+
+void TtyLink::Relinquish(int fd)
+{
+    m_exclusive.Release(fd);
+    close(fd);
 }
 
 bool TtyLink::Open(unsigned short, const LineSetting& line)
 {
     Close();
-    m_failure = OpenError();
     char drained[64];
     while (m_wake[0] >= 0 && read(m_wake[0], drained, sizeof drained) > 0) {
     }
-    const int fd = open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENODEV || error == ENXIO || error == ENOTDIR)
-            return Fail("missing", error);
-        if (error == EACCES || error == EPERM)
-            return Fail("denied", error);
-        if (error != EBUSY)
-            return Fail("other", error);
-        struct stat info = {};
-        stat(m_path.c_str(), &info);
-        OpenError busy{"busy", error, std::strerror(error), HoldersOf(info.st_rdev, DevicePath(m_path)), false, {}};
-        busy.hidden = busy.holders.empty();  // refused by a TIOCEXCL this user cannot see the owner of
-        m_failure = busy;
+    const int fd = Acquire();
+    if (fd < 0)
         return false;
-    }
-    // Exclusive: flock against programs that lock, TIOCEXCL against those that only open
-    // (a pseudo-terminal may refuse it: EINVAL, ENOTTY); and no other process may have it
-    // open, nor a live lock file name it, or our frame would reach their session.
-    const bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
-    const int lockError = errno;
-    if (!locked && lockError != EWOULDBLOCK)
-        return Refuse(fd, {"other", lockError, std::strerror(lockError), {}, false, {}});
-    if (ioctl(fd, TIOCEXCL) != 0 && errno != EINVAL && errno != ENOTTY)
-        return Refuse(fd, {"other", errno, std::strerror(errno), {}, false, {}});
     struct stat info = {};
-    fstat(fd, &info);
-    std::vector<Holder> holders = HoldersOf(info.st_rdev, DevicePath(m_path));
-    if (!locked || !holders.empty()) {
-        const int error = locked ? EBUSY : lockError;
-        return Refuse(fd, {"busy", error, std::strerror(error), holders, holders.empty(), {}});
+    const bool pty = fstat(fd, &info) == 0 && PseudoTerminalIndex(info.st_rdev) >= 0;
+    if (!SetLineSetting(fd, line, pty)) {
+        const int error = errno;
+        Relinquish(fd);
+        return Fail(SystemError("other", error));
     }
-    if (!Configure(fd, line))
-        return Refuse(fd, {"other", errno, std::strerror(errno), {}, false, {}});
-    ModemLines(fd, TIOCMBIS);
+    RaiseModemLines(fd);
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_fd = fd;
     m_closing = false;
-    return true;
-}
-
-// Raw mode with the line setting, read back to confirm what the device took: the baud
-// rate and the stop bits always, the parity where the device keeps PARENB (a
-// pseudo-terminal clears it and forces CS8 on every change; INPCK tells the parity there).
-bool TtyLink::Configure(int fd, const LineSetting& line)
-{
-    termios tio = {};
-    if (tcgetattr(fd, &tio) != 0)
-        return false;
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                                          IXANY | INPCK);
-    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    if (line.parity == 'E') {
-        tio.c_cflag |= PARENB;
-        tio.c_iflag |= INPCK;
-    }
-    tio.c_cc[VMIN] = 1;  // with O_NONBLOCK an empty line reads as EAGAIN, so a read of 0 bytes is a hang-up
-    tio.c_cc[VTIME] = 0;
-    cfsetispeed(&tio, Speed(line.baud));
-    cfsetospeed(&tio, Speed(line.baud));
-    if (tcsetattr(fd, TCSANOW, &tio) != 0)
-        return false;
-    termios taken = {};
-    if (tcgetattr(fd, &taken) != 0)
-        return false;
-    const bool parityKept = (taken.c_cflag & PARENB) == 0 || ((taken.c_cflag & PARODD) == 0) == (line.parity == 'E');
-    if (cfgetospeed(&taken) != Speed(line.baud) || (taken.c_cflag & CSTOPB) != 0 || !parityKept ||
-        ((taken.c_iflag & INPCK) != 0) != (line.parity == 'E')) {
-        errno = EINVAL;  // the device did not take the line setting
-        return false;
-    }
     return true;
 }
 

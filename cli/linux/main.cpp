@@ -1,6 +1,8 @@
 // vr7 on Linux: the command line as given (UTF-8). SIGINT and SIGTERM stop the runs as
 // Ctrl+C does on Windows: the first cleanly (they open and send nothing more and close
-// their ports; the status is then 130, or 143 after SIGTERM), a second one at once.
+// their ports; the status is then 130, or 143 after SIGTERM), a second one at once. A
+// signal that was ignored when vr7 started (a background job of a script gets SIGINT
+// ignored) stays ignored.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -38,11 +40,18 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);  // a reader that has gone ends the output, not vr7
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
+    bool watched = false;
+    for (const int stopping : {SIGINT, SIGTERM}) {
+        struct sigaction current = {};
+        if (sigaction(stopping, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
+        sigaddset(&signals, stopping);
+        watched = true;
+    }
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     try {
-        std::thread(TakeSignals, signals).detach();
+        if (watched)
+            std::thread(TakeSignals, signals).detach();
     } catch (const std::system_error&) {
         pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);  // no watcher: the signals end vr7 as they would
     }

@@ -41,12 +41,13 @@ void CheckPortName(const std::string& text)
                                                       "(vr7 ports lists them).");
 }
 
-PortInfo PortNamed(const std::string& text, const std::vector<PortInfo>& listed)
+PortInfo PortNamed(const std::string& text)
 {
     const int number = ComNumber(text);
     if (number < 0)
         throw CommandError(kExitNoPort, "COM" + text.substr(3) + " cannot be there: Windows numbers its ports from "
                                         "COM1 to COM" + std::to_string(kHighestListedPort) + ".");
+    const std::vector<PortInfo> listed = ListPorts();
     std::string names;
     for (const PortInfo& port : listed) {
         if (port.number == number)

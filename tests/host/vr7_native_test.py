@@ -3,18 +3,22 @@
 shares with vr7.exe under Wine (tests/vr7/vr7_cases.py) and those of Linux alone (a port
 another process holds, named with who holds it; permission denied; COM names refused;
 SIGTERM; LF line ends). Run by ctest: vr7_native_test.py VR7 DIGISIM."""
+import fcntl
 import json
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import time
+import types
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'vr7'))
-from vr7_cases import SharedCases, Simulator, on_terminal, run
+from vr7_cases import LECTRA_REPLY, SharedCases, Simulator, on_terminal, run
 
 VR7, DIGISIM = sys.argv.pop(1), sys.argv.pop(1)
 DIGITIZERS = (3, 5, 6)
@@ -26,6 +30,15 @@ HOLD = {
     'exclusive': 'import fcntl, sys, termios, time; f = open(sys.argv[1], "rb", buffering=0); '
                  'fcntl.ioctl(f, termios.TIOCEXCL); print("ready", flush=True); time.sleep(60)',
 }
+
+
+TIOCGEXCL = 0x80045440  # _IOR('T', 0x40, int): whether the tty is exclusive
+CMSPAR = 0o10000000000  # not in Python's termios
+
+
+def write(path, data):
+    with open(path, 'wb') as f:
+        f.write(data)
 
 
 def as_nobody(command):
@@ -84,32 +97,101 @@ class NativeTest(SharedCases, unittest.TestCase):
         self.assertIn(sentence, result.stderr.decode())
         self.assertEqual(self.sims[5].command('rx'), ['rx'], 'nothing sent')
 
+    def lock_file(self, device):
+        lock = f'/run/lock/LCK..{device[len("/dev/"):].replace("/", "_")}'
+        self.addCleanup(lambda: os.path.lexists(lock) and os.remove(lock))
+        return lock
+
     def test_a_port_another_process_holds_is_named_and_nothing_is_sent(self):
+        """Held by an open, a flock, a TIOCEXCL (which root passes, and which vr7 must leave
+        set), or a live lock file (ASCII first: "  1\n" is 4 bytes, but names PID 1)."""
         device = os.path.realpath(self.port(5))
         sleeper = subprocess.Popen(['sleep', '60'])
         self.addCleanup(sleeper.wait)
         self.addCleanup(sleeper.kill)
-        lock = f'/run/lock/LCK..{device[len("/dev/"):].replace("/", "_")}'
-        self.addCleanup(lambda: os.path.exists(lock) and os.remove(lock))
-        for way in ('open', 'flock', 'lock file'):
+        lock = self.lock_file(device)
+        for way in ('open', 'flock', 'exclusive', f'{sleeper.pid:10d}\n', '  1\n'):
             with self.subTest(way):
-                if way == 'lock file':
-                    with open(lock, 'w') as f:
-                        f.write(f'{sleeper.pid:10d}\n')
-                    holder = sleeper
-                else:
+                if way in HOLD:
                     holder = self.hold(way, device)
+                else:
+                    with open(lock, 'w') as f:
+                        f.write(way)
+                    holder = sleeper if str(sleeper.pid) in way else types.SimpleNamespace(pid=1)
                 with open(f'/proc/{holder.pid}/comm') as f:
                     name = f.read().strip()
                 result = self.vr7('configure', '--port', self.port(5), '--software', '33', '--json')
                 self.assert_busy(result, [{'pid': holder.pid, 'name': name}],
                                  f'{self.port(5)} is held by {name} (PID {holder.pid}): close it and try again.')
-                if way != 'lock file':
+                if way == 'exclusive' and os.geteuid() == 0:
+                    fd = os.open(device, os.O_RDWR | os.O_NOCTTY)
+                    still = struct.unpack('i', fcntl.ioctl(fd, TIOCGEXCL, b'\0' * 4))[0]
+                    fcntl.ioctl(fd, termios.TIOCNXCL)  # a pty keeps the mark while its master is open
+                    os.close(fd)
+                    self.assertEqual(still, 1, "the holder's TIOCEXCL is still set")
+                if way in HOLD:
                     holder.kill()
                     holder.wait()
         os.remove(lock)
         result = self.json_of(self.vr7('configure', '--port', self.port(5), '--software', '33', '--json'), 0)
         self.assertEqual((result['port'], result['device']), (self.port(5), device))
+
+    def test_lock_files_that_name_no_live_holder_neither_hinder_nor_hang_it(self):
+        """/var/lock is anyone's to write: a FIFO, a link to /dev/zero, a dead process's lock
+        (binary "1A\0\0" is PID 16689), garbage."""
+        lock = self.lock_file(os.path.realpath(self.port(5)))
+        dead = subprocess.Popen(['true'])
+        dead.wait()
+        makers = {'fifo': lambda: os.mkfifo(lock), 'link to /dev/zero': lambda: os.symlink('/dev/zero', lock),
+                  'binary, dead': lambda: write(lock, b'1A\0\0'), 'ASCII, dead': lambda: write(lock, b'%10d\n' % dead.pid),
+                  'garbage': lambda: write(lock, b'hello, world\n' * 100)}
+        for name, make in makers.items():
+            with self.subTest(name):
+                if os.path.lexists(lock):
+                    os.remove(lock)
+                make()
+                self.json_of(self.vr7('configure', '--port', self.port(5), '--software', '33', '--json'), 0)
+                detect = self.json_of(self.vr7('detect', '--port', self.port(5), '--software', '33', '--json'), 0)
+                self.assertEqual([p['result'] for p in detect['ports']], ['answered'])
+
+    @unittest.skipUnless(shutil.which('socat'), 'socat is not installed (scripts/deps.sh installs it)')
+    def test_a_bridge_two_names_of_one_device_and_line_settings_left_behind(self):
+        """A bridge holds both ends of its pty: its far end is no competitor. A path and a link
+        to it are one port, probed once. CMSPAR, IGNPAR and the like that another program left
+        do not survive the run's line setting."""
+        device = os.path.realpath(self.port(5))
+        alias = f'{self.folder}/alias5'
+        os.symlink(device, alias)
+        self.addCleanup(os.remove, alias)
+        detect = self.json_of(self.vr7('detect', '--software', '33', '--port', self.port(5), '--port', alias, '--json'), 0)
+        self.assertEqual([(p['port'], p['result']) for p in detect['ports']], [(self.port(5), 'answered')])
+        self.assertEqual(len(self.sims[5].frames()), 1)
+
+        fd = os.open(device, os.O_RDWR | os.O_NOCTTY)
+        attrs = termios.tcgetattr(fd)
+        attrs[0] |= termios.IGNPAR | termios.PARMRK | termios.IXON
+        attrs[2] |= CMSPAR | termios.CRTSCTS
+        termios.tcsetattr(fd, termios.TCSANOW, attrs)
+        os.close(fd)
+        self.sims[5].command('only-parity E')
+        result = self.json_of(self.vr7('configure', '--port', self.port(5), '--software', '33', '--json'), 0)
+        self.assertEqual([a['verdict'] for a in result['attempts']], ['none', 'valid'])
+        fd = os.open(device, os.O_RDWR | os.O_NOCTTY)
+        left = termios.tcgetattr(fd)
+        os.close(fd)
+        self.assertEqual((left[0] & (termios.IGNPAR | termios.PARMRK | termios.IXON),
+                          left[2] & (CMSPAR | termios.CRTSCTS)), (0, 0))
+
+        bridge = subprocess.Popen(['socat', f'pty,raw,echo=0,link={self.folder}/bridge', f'{device},raw,echo=0'])
+        self.addCleanup(bridge.wait)
+        self.addCleanup(bridge.terminate)
+        for _ in range(100):
+            if os.path.exists(f'{self.folder}/bridge'):
+                break
+            time.sleep(0.05)
+        self.sims[5].command('reset')
+        result = self.json_of(self.vr7('configure', '--port', f'{self.folder}/bridge', '--software', '33', '--json'), 0)
+        self.assertEqual(result['attempts'][0]['received'], LECTRA_REPLY)
 
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which('setpriv'), 'needs root, to run vr7 as another user')
     def test_what_root_would_bypass_as_an_unprivileged_user(self):
@@ -130,14 +212,23 @@ class NativeTest(SharedCases, unittest.TestCase):
         result = self.vr7('configure', '--port', device, '--software', '33', '--json', program=as_nobody([]))
         self.assert_busy(result, [], f"held by another user's process (see: sudo fuser {device})")
 
-    def test_linux_line_ends_and_sigterm(self):
+    def test_linux_line_ends_and_signals(self):
+        """SIGTERM stops a run; SIGINT ignored by the starter (a script's background job) stays ignored."""
         self.assertNotIn(b'\r', self.vr7('software').stdout)
         ports = json.loads(self.vr7('ports', '--json').stdout)['ports']
         self.assertFalse([p for p in ports if p['name'].startswith('/dev/pts/')], 'pseudo-terminals are never listed')
         self.sims[5].command('behave silence')
-        status, shown = self.terminal(['configure', '--port', self.port(5), '--software', '33'], b'Attempt 2 at',
-                                      lambda proc: os.killpg(proc.pid, signal.SIGTERM))
-        self.assertEqual(status, 143, shown)
+        ignored = []
+
+        def interrupt_then_terminate(proc):
+            os.killpg(proc.pid, signal.SIGINT)
+            time.sleep(0.5)
+            ignored.append(proc.poll() is None)
+            os.killpg(proc.pid, signal.SIGTERM)
+        args = ['configure', '--port', self.port(5), '--software', '33']
+        status, shown = on_terminal(['sh', '-c', 'trap "" INT; exec "$0" "$@"', VR7, *args], b'Attempt 2 at',
+                                    interrupt_then_terminate)
+        self.assertEqual((status, ignored), (143, [True]), shown)
         self.assertIn(b'Stopped by SIGTERM', shown)
 
 
