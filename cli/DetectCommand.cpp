@@ -16,7 +16,7 @@
 
 namespace {
 
-enum class Result { Answered, NoAnswer, WrongAnswer, CannotOpen, Stopped, Skipped };
+enum class Result { Answered, NoAnswer, WrongAnswer, CannotOpen, Stopped, Skipped, Failed };
 
 // One port's run. Read only after RunSideBySide has returned, and only when it ended.
 struct Probe : SideBySideJob {
@@ -31,6 +31,8 @@ Result ResultOf(const Probe* probe)
 {
     if (probe == nullptr)
         return Result::Stopped;
+    if (probe->fault)
+        return Result::Failed;
     const std::vector<AttemptReport>& attempts = probe->run->Attempts();
     switch (probe->ending) {
     case RunEnding::Ok:
@@ -51,14 +53,15 @@ Result ResultOf(const Probe* probe)
 
 const char* ResultName(Result result)
 {
-    static const char* const kNames[] = {"answered", "no-answer", "wrong-answer", "cannot-open", "stopped", "skipped"};
+    static const char* const kNames[] = {"answered", "no-answer", "wrong-answer", "cannot-open", "stopped", "skipped",
+                                         "failed"};
     return kNames[static_cast<int>(result)];
 }
 
 const char* ResultText(Result result)
 {
     static const char* const kTexts[] = {"answered", "no answer", "wrong answer", "cannot be opened", "stopped",
-                                         "skipped"};
+                                         "skipped", "failed inside vr7"};
     return kTexts[static_cast<int>(result)];
 }
 
@@ -80,6 +83,8 @@ std::string Detail(const Probe* probe, Result result, const std::string& stop)
 {
     if (probe == nullptr)
         return "stopped by " + stop + "; it did not finish within 2 s: a system call on the port is still blocked";
+    if (result == Result::Failed)
+        return *probe->fault;
     const std::vector<AttemptReport>& attempts = probe->run->Attempts();
     const AttemptReport* telling = Telling(attempts);
     if ((result == Result::CannotOpen || result == Result::Skipped) && probe->run->OpenFailure())
@@ -112,6 +117,7 @@ struct Summary {
     bool opened = false;
     bool stopped = false;
     bool unfinished = false;  // a port's run was given up
+    bool failed = false;      // a port's probe failed inside vr7
 };
 
 Summary Summarise(const std::vector<PortInfo>& ports, const std::vector<std::unique_ptr<SideBySideJob>>& jobs,
@@ -130,6 +136,7 @@ Summary Summarise(const std::vector<PortInfo>& ports, const std::vector<std::uni
                          result == Result::WrongAnswer;
         summary.stopped = summary.stopped || result == Result::Stopped;
         summary.unfinished = summary.unfinished || probe == nullptr;
+        summary.failed = summary.failed || result == Result::Failed;
         nlohmann::ordered_json entry = PortJson(ports[i], "port");
         entry["result"] = ResultName(result);
         entry["openError"] = OpenErrorJson(probe != nullptr ? probe->run->OpenFailure() : std::nullopt);
@@ -168,6 +175,7 @@ int DetectCommand(const Options& options)
     const Summary summary = Summarise(ports, probes, options);
     const int status = summary.stopped            ? StoppedStatus(options)
                        : !summary.answered.empty() ? kExitOk
+                       : summary.failed            ? kExitInternal
                        : summary.opened            ? kExitNoReply
                                                    : kExitNoPort;
     if (options.json)

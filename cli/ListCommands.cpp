@@ -41,6 +41,8 @@ void AddTest(const PortTest* test, const std::string& stop, std::string& line, n
     entry["openError"] = OpenErrorJson(test != nullptr ? test->openError : std::nullopt);
     if (test == nullptr)
         line += "\n  stopped by " + stop + ": its test did not finish within 2 s (a system call on the port is still blocked)";
+    else if (test->fault)
+        line += "\n  not tested: the test failed inside vr7 (" + *test->fault + ")";
     else if (!test->tested)
         line += "\n  not tested: stopped by " + stop;
     else if (test->openError)
@@ -69,19 +71,21 @@ int ListPortsCommand(const Options& options)
 
     nlohmann::ordered_json ports = nlohmann::ordered_json::array();
     bool stopped = false;
+    bool failed = false;
     for (std::size_t i = 0; i < listed.size(); ++i) {
         nlohmann::ordered_json entry = PortJson(listed[i]);
         std::string line = PortLine(listed[i]);
         if (options.test) {
             const PortTest* test = static_cast<const PortTest*>(tests[testOf[i]].get());
             AddTest(test, StopName(options), line, entry);
-            stopped = stopped || test == nullptr || !test->tested;
+            stopped = stopped || test == nullptr || (!test->tested && !test->fault);
+            failed = failed || (test != nullptr && test->fault);
         }
         ports.push_back(entry);
         if (!options.json)
             Out().Line(line);
     }
-    const int status = stopped ? StoppedStatus(options) : kExitOk;
+    const int status = stopped ? StoppedStatus(options) : failed ? kExitInternal : kExitOk;
     if (options.json)
         PrintJson({{"ports", ports}, {"exitCode", status}});
     if (listed.empty())

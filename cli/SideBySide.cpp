@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -29,6 +30,17 @@ void Ended(Tally& tally, std::size_t index)
     tally.changed.notify_all();
 }
 
+void RunCaught(SideBySideJob& job)
+{
+    try {
+        job.Run();
+    } catch (const std::exception& e) {
+        job.fault = e.what();
+    } catch (...) {
+        job.fault = "an unknown fault";
+    }
+}
+
 }  // namespace
 
 std::vector<bool> RunSideBySide(std::vector<std::unique_ptr<SideBySideJob>>& jobs, const StopSignal* stop)
@@ -39,11 +51,11 @@ std::vector<bool> RunSideBySide(std::vector<std::unique_ptr<SideBySideJob>>& job
         SideBySideJob* job = jobs[i].get();
         try {
             std::thread([tally, job, i] {
-                job->Run();
+                RunCaught(*job);
                 Ended(*tally, i);
             }).detach();
         } catch (const std::system_error&) {
-            job->Run();  // no thread could be made: the job runs here
+            RunCaught(*job);  // no thread could be made: the job runs here
             Ended(*tally, i);
         }
     }

@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "StopSignal.h"
@@ -17,6 +19,10 @@ class SideBySideJob {
 public:
     virtual ~SideBySideJob() = default;
     virtual void Run() = 0;  // on the job's own thread
+    // What ended Run with an exception (a fault of vr7 itself, such as memory running out),
+    // caught on the job's thread so that the other jobs go on and the command still reports.
+    // Written by the job's thread; read only once the job has ended.
+    std::optional<std::string> fault;
 };
 
 constexpr std::chrono::milliseconds kStopGrace{2000};

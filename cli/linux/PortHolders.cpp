@@ -66,18 +66,21 @@ void ScanProcess(int process, long pid, OpenDescriptors& seen)
             close(fdDir);
         return;  // another user's process: not ours to see
     }
+    std::string last;  // a process often holds one device many times: noted once
     while (const dirent* entry = readdir(descriptors)) {
         char target[256];
         const ssize_t length = IsNumber(entry->d_name) ? readlinkat(fdDir, entry->d_name, target, sizeof target) : -1;
-        if (length < 5 || length == static_cast<ssize_t>(sizeof target) || std::memcmp(target, "/dev/", 5) != 0)
+        if (length < 5 || length == static_cast<ssize_t>(sizeof target) || std::memcmp(target, "/dev/", 5) != 0 ||
+            last.compare(0, std::string::npos, target, static_cast<std::size_t>(length)) == 0)
             continue;
         const std::string text(target, static_cast<std::size_t>(length));
-        if (text == "/dev/ptmx" || text == "/dev/pts/ptmx") {
+        if (text == "/dev/ptmx" || text == "/dev/pts/ptmx") {  // each master is of a pty of its own
             const long index = PtyIndex(process, entry->d_name);
             if (index >= 0)
                 Note(seen.ptyMasters[index], pid);
         } else {
             Note(seen.devices[text], pid);
+            last = text;
         }
     }
     closedir(descriptors);
