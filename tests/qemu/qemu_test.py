@@ -177,12 +177,14 @@ class QemuTest(unittest.TestCase):
                 self.assertEqual((ports[port]['result'], [f[:3] for f in sim.frames()]), ('answered', [(sent, 9600, 'N')]))
             self.assertEqual((ports[CONSOLE]['result'], ports[CONSOLE]['attempts']), ('skipped', []), output)
             self.assertLessEqual(console.items(), ports[CONSOLE]['openError'].items(), output)
-        with self.subTest('ports --test does not open it'):
+        with self.subTest('ports --test does not open it, and leaves the others as it found them'):
+            found = {port: self.guest.run(f'stty -F {port} 4800 cs7 ixon; stty -g -F {port}')[1] for port in PORTS}
             document, output, changes, _ = self.vr7('ports', '--test', '--json', status=0)
             ports = self.ports_of(document)
             for port in PORTS:
                 self.assertTrue(ports[port]['openable'], output)
                 self.assertLessEqual(self.rises(changes, port), 1, f'one open at most: {changes}')
+                self.assertEqual(self.guest.run(f'stty -g -F {port}')[1], found[port], f'{port} keeps its settings')
             self.assertFalse(ports[CONSOLE]['openable'], output)
             self.assertLessEqual(console.items(), ports[CONSOLE]['openError'].items(), output)
         with self.subTest('configure refuses it'):
