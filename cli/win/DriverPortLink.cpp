@@ -1,5 +1,6 @@
 #include "DriverPortLink.h"
 
+#include "PortHolders.h"
 #include "WinText.h"
 
 void DriverPortLink::Close()
@@ -9,6 +10,7 @@ void DriverPortLink::Close()
 
 bool DriverPortLink::Open(unsigned short port, const LineSetting& line)
 {
+    m_port = port;
     return m_driver.Open(port, line.baud, line.parity, line.dataBits, line.stopBits) != 0;
 }
 
@@ -29,10 +31,10 @@ bool DriverPortLink::WaitReply(unsigned char* buffer, int capacity, int count, i
 
 OpenError DriverPortLink::OpenFailure() const
 {
-    return OpenErrorOf(m_channel.LastFailure());
+    return OpenErrorOf(m_channel.LastFailure(), m_port, m_stop);
 }
 
-OpenError OpenErrorOf(const CSerialChannel::Failure& failure)
+OpenError OpenErrorOf(const CSerialChannel::Failure& failure, int port, const StopSignal* stop)
 {
     OpenError error;
     const bool atOpen = failure.step == CSerialChannel::Failure::Step::Open;
@@ -44,5 +46,6 @@ OpenError OpenErrorOf(const CSerialChannel::Failure& failure)
         error.reason = "other";
     error.code = static_cast<long>(failure.code);
     error.message = SystemMessage(failure.code);
+    NameHolders(error, port, stop);
     return error;
 }

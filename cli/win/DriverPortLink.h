@@ -1,7 +1,7 @@
 // vr7's way to a port on Windows: a driver and a channel of its own, built from the port
 // library's sources, so that several ports can be driven side by side and no library file
 // is deployed. Its channel opens every port the system can list (COM1 to COM255) and tells
-// why an open failed.
+// why an open failed, naming the programs that hold a busy port.
 #ifndef VR7_DRIVERPORTLINK_H
 #define VR7_DRIVERPORTLINK_H
 
@@ -12,7 +12,8 @@
 
 class DriverPortLink : public RunLink {
 public:
-    DriverPortLink() : m_driver(m_channel) {}
+    // stop (may be null) ends the search for a busy port's holders.
+    explicit DriverPortLink(const StopSignal* stop) : m_driver(m_channel), m_stop(stop) {}
     DriverPortLink(const DriverPortLink&) = delete;
     DriverPortLink& operator=(const DriverPortLink&) = delete;
 
@@ -27,9 +28,11 @@ private:
     // driver's destructor (which closes the port) still finds it.
     CSerialChannel m_channel{DeviceApi(), CSerialChannel::kLastListedPort};
     CPortDriver m_driver;
+    const StopSignal* const m_stop;
+    unsigned short m_port = 0;  // the last one opened
 };
 
-// What a channel's failure means to a user.
-OpenError OpenErrorOf(const CSerialChannel::Failure& failure);
+// What a channel's failure on a port means to a user; for a busy port, who holds it.
+OpenError OpenErrorOf(const CSerialChannel::Failure& failure, int port, const StopSignal* stop);
 
 #endif

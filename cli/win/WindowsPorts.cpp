@@ -87,7 +87,7 @@ std::string UnseenHolderText(const PortInfo&)
     return "another program that vr7 cannot see (run vr7 as administrator to name it)";
 }
 
-std::optional<OpenError> TryOpen(const PortInfo& port, const StopSignal*)
+std::optional<OpenError> TryOpen(const PortInfo& port, const StopSignal* stop)
 {
     CSerialChannel channel(DeviceApi(), CSerialChannel::kLastListedPort);
     CPortDriver driver(channel);
@@ -95,10 +95,10 @@ std::optional<OpenError> TryOpen(const PortInfo& port, const StopSignal*)
     driver.Close();  // also after a failed open, which can leave the device held
     if (opened)
         return std::nullopt;
-    return OpenErrorOf(channel.LastFailure());
+    return OpenErrorOf(channel.LastFailure(), port.number, stop);
 }
 
-std::unique_ptr<RunLink> MakeRunLink(const PortInfo&, const StopSignal*)
+std::unique_ptr<RunLink> MakeRunLink(const PortInfo&, const StopSignal* stop)
 {
-    return std::make_unique<DriverPortLink>();
+    return std::make_unique<DriverPortLink>(stop);
 }
