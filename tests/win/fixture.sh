@@ -7,7 +7,8 @@
 # Ports: COM3, COM5, COM6, COM12 and COM17 lead to simulators (link RUN_DIR/sim-comN, the
 # control port in RUN_DIR/sim-comN.port; never "comN.port", which Windows opens as the
 # device COMn). COM7 is defined but its device is missing, so it opens and then fails at
-# the first configuration call, like a port that cannot be used.
+# the first configuration call, like a port that cannot be used. COM11's target is a
+# regular file: Wine enforces share mode 0 on it, so a program holding it makes it busy.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/wine-env.sh"
@@ -17,6 +18,7 @@ run=$(realpath -m "$2")
 export WINEPREFIX=$run/pfx
 simulated_ports="3 5 6 12 17 ${QUILLANE_EXTRA_SIM_PORTS:-}"
 missing_port=7
+file_port=11
 
 stop_all() {
   for pidfile in "$run"/sim*.pid; do
@@ -31,7 +33,8 @@ write_registry() {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n'
     printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
     for n in $simulated_ports; do printf '"COM%s"="%s"\r\n' "$n" "$run/sim-com$n"; done
-    printf '"COM%s"="%s"\r\n\r\n' "$missing_port" "$run/absent$missing_port"
+    printf '"COM%s"="%s"\r\n' "$missing_port" "$run/absent$missing_port"
+    printf '"COM%s"="%s"\r\n\r\n' "$file_port" "$run/file-com$file_port"
     # Chinese text on screen: a CJK font behind the dialog font and the message-box font.
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
     printf '"宋体"="WenQuanYi Micro Hei"\r\n"SimSun"="WenQuanYi Micro Hei"\r\n\r\n'
@@ -58,6 +61,7 @@ case $action in
 setup)
   stop_all
   rm -rf "$run" && mkdir -p "$run"
+  touch "$run/file-com$file_port"
   wine wineboot -i > "$run/wineboot.log" 2>&1
   write_registry
   wineserver -w
@@ -66,7 +70,7 @@ setup)
   # it then stays for the whole run, its standard streams away from any pipe.
   wineserver -p > /dev/null 2>&1 < /dev/null
   wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' > "$run/serialcomm.txt" 2>&1
-  for n in $simulated_ports $missing_port; do
+  for n in $simulated_ports $missing_port $file_port; do
     grep -q "COM$n\b" "$run/serialcomm.txt" || { echo "COM$n was not mapped:" >&2; cat "$run/serialcomm.txt" >&2; exit 1; }
   done
   echo "Wine prefix ready in $WINEPREFIX"

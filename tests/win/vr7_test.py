@@ -4,7 +4,8 @@ Linux program (tests/vr7/vr7_cases.py) and those of Windows alone (the registry'
 ports, adapters through SetupAPI, COM names, the stand-in device, the console). The
 digitizers are COM3, COM5, COM6, COM12 and COM17; COM7 has a missing device. Run by
 ctest, which sets WINEPREFIX, QUILLANE_RUN_DIR, QUILLANE_VR7, QUILLANE_VR7_STANDIN (vr7
-with the stand-in device of standin/StandIn.h), QUILLANE_PORT_DEVICE and QUILLANE_WINE."""
+with the stand-in device of standin/StandIn.h), QUILLANE_PORT_DEVICE, QUILLANE_PORT_HOLDER
+and QUILLANE_WINE."""
 import json
 import os
 import re
@@ -37,6 +38,15 @@ def port_device(*args):
     """Registers or removes device nodes of ports through SetupAPI (tests/win/port_device.cpp)."""
     subprocess.run([WINE, os.environ['QUILLANE_PORT_DEVICE'], *args], env=ENV, timeout=60, check=True,
                    stdin=subprocess.DEVNULL, capture_output=True)
+
+
+def port_holder(test, port, *how):
+    """Starts port_holder.cpp, which holds the port until the test ends; returns its Windows PID."""
+    proc = subprocess.Popen([WINE, os.environ['QUILLANE_PORT_HOLDER'], port, *how], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, env=ENV, start_new_session=True)
+    for cleanup in (proc.wait, proc.stdout.close, proc.stdin.close):  # run in reverse: the input closed first
+        test.addCleanup(cleanup)
+    return int(re.match(rb'holding \S+ as PID (\d+)', proc.stdout.readline())[1])
 
 
 def standin(setting):
@@ -89,26 +99,27 @@ class Vr7Test(SharedCases, unittest.TestCase):
         set_serial_ports(values)
 
     def test_ports_that_cannot_be_used_and_why(self):
-        """COM7's device fails its first configuration call; COM8's link leads nowhere; COM4 is
-        held by another program (the stand-in device: a pseudo-terminal is never exclusive)."""
+        """COM7's device fails its first configuration call; COM8's link leads nowhere; COM11 is
+        held by another program whose handle vr7 cannot tell from others (Wine names it by
+        its Unix path)."""
         link = f'{os.environ["WINEPREFIX"]}/dosdevices/com8'
         os.symlink(f'{RUN}/absent8', link)
         self.addCleanup(os.remove, link)
-        self.use_ports(('a', 'COM7'), ('b', 'COM8'), ('c', 'COM4'))
+        self.use_ports(('a', 'COM7'), ('b', 'COM8'), ('c', 'COM11'))
+        port_holder(self, 'COM11', 'exclusive')
         cases = [  # port, the sentence, the JSON status and open error (reason, code)
             ('COM7', 'COM7 cannot be opened: Invalid function, error 1.', 'open-failed', ('other', 1)),
             ('COM8', "COM8 cannot be opened: its device is missing, error 2: the adapter is unplugged", 'open-failed',
              ('missing', 2)),
-            ('COM4', 'COM4 is held by another program: close it and try again', 'open-failed', ('busy', 5)),
-            ('COM9', r'COM9 does not exist: Windows lists COM7, COM8, COM4\.\r\n$', None, None),
+            ('COM11', 'COM11 is held by another program: close it and try again', 'open-failed', ('busy', 32)),
+            ('COM9', r'COM9 does not exist: Windows lists COM7, COM8, COM11\.\r\n$', None, None),
             ('com300', 'COM300 cannot be there: Windows numbers its ports from COM1 to COM255', None, None),
             ('usb:DEAD:beef', 'No listed port is a USB adapter with the ids dead:beef: there is no USB adapter', None,
              None),
         ]
         for port, sentence, json_status, error in cases:
             with self.subTest(port):
-                result = vr7('configure', '--port', port, '--software', '33', '--json', program=VR7_STANDIN,
-                             env=standin('COM4=busy'))
+                result = vr7('configure', '--port', port, '--software', '33', '--json')
                 document = self.json_of(result, 2)
                 self.assertEqual(document.get('status'), json_status)
                 if error:
@@ -116,6 +127,26 @@ class Vr7Test(SharedCases, unittest.TestCase):
                 self.assertRegex(result.stderr.decode(), sentence)
                 self.assertEqual(result.stderr.count(b'\n'), 1, 'one sentence')
         self.assert_nothing_sent()
+
+    def test_the_programs_that_hold_a_port_are_named(self):
+        """A holder of COM11 that also has it open by its device name, as Windows names a port's
+        handle, is named by each command, in words and in the JSON; then two holders."""
+        self.use_ports(('a', 'COM11'))
+        pid = port_holder(self, 'COM11', 'exclusive', 'named')
+        who = f'port_holder.exe (PID {pid})'
+        for args, line, status in ((['configure', '--port', 'COM11', '--software', '33'], f'COM11 is held by {who}: close', 2),
+                                   (['detect', '--port', 'COM11', '--software', '33'], f'COM11: cannot be opened (held by {who})', 2),
+                                   (['ports', '--test'], f'  cannot be opened: held by {who}\r\n', 0)):
+            with self.subTest(args[0]):
+                shown = vr7(*args)
+                self.assertIn(line, (shown.stdout + shown.stderr).decode())
+                document = self.json_of(vr7(*args, '--json'), status)
+                error = (document['ports'][0] if 'ports' in document else document)['openError']
+                self.assertEqual((error['reason'], error['code'], error['holders']),
+                                 ('busy', 32, [{'pid': pid, 'name': 'port_holder.exe'}]))
+        second = port_holder(self, 'COM11', 'named')
+        self.assertEqual(vr7('configure', '--port', 'COM11', '--software', '33').stderr.decode(),
+                         f'COM11 is held by {who}, port_holder.exe (PID {second}): close it and try again.\r\n')
 
     def test_each_adapter_named_and_chosen_by_its_ids(self):
         """Adapters registered through SetupAPI as drivers do: vr7 ports names each one, and

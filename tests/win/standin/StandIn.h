@@ -6,7 +6,6 @@
 //   stuck-open    the open blocks for 60 s, as an outgoing Bluetooth port can
 //   never-cancel  silent; an operation it was asked to cancel never completes, as some
 //                 virtual and Bluetooth drivers do: it keeps the record (KeptOperations)
-//   busy          held by another program: the open fails with ERROR_ACCESS_DENIED
 #ifndef QUILLANE_TESTS_STANDIN_H
 #define QUILLANE_TESTS_STANDIN_H
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-enum class Mode { Real, Quick, StuckOpen, NeverCancel, Busy };
+enum class Mode { Real, Quick, StuckOpen, NeverCancel };
 constexpr UINT_PTR kFirstHandle = 0x5100;  // a stand-in device's handle is this plus its port number
 
 struct Port {
@@ -28,7 +28,7 @@ Mode ModeOf(unsigned port)
     GetEnvironmentVariableA("QUILLANE_STANDIN", setting, sizeof setting);
     const std::string text = std::string(" ") + setting, name = " COM" + std::to_string(port) + "=";
     for (const auto& [word, mode] : {std::pair{"quick", Mode::Quick}, std::pair{"stuck-open", Mode::StuckOpen},
-                                     std::pair{"never-cancel", Mode::NeverCancel}, std::pair{"busy", Mode::Busy}}) {
+                                     std::pair{"never-cancel", Mode::NeverCancel}}) {
         if (text.find(name + word) != std::string::npos)
             return mode;
     }
@@ -79,10 +79,6 @@ HANDLE WINAPI OpenDevice(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTR
     const Mode mode = std::sscanf(name, "\\\\.\\COM%u", &number) == 1 && number < 256 ? ModeOf(number) : Mode::Real;
     if (mode == Mode::Real)
         return Real().CreateFileA(name, access, share, security, disposition, flags, model);
-    if (mode == Mode::Busy) {
-        SetLastError(ERROR_ACCESS_DENIED);  // as Windows' serial driver refuses a second open
-        return INVALID_HANDLE_VALUE;
-    }
     if (mode == Mode::StuckOpen) {
         SayStandIn("the open of COM" + std::to_string(number) + " blocks for 60 s");
         Sleep(60000);
