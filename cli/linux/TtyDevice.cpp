@@ -20,11 +20,11 @@ constexpr unsigned kConsoleMajor = 5, kConsoleMinor = 1;
 
 long PseudoTerminalIndex(unsigned long long deviceNumber)
 {
-    constexpr unsigned kMinors = 256;
+    constexpr long kMinors = 256;
     const unsigned number = major(deviceNumber);
     if (number < kFirstPtySlaveMajor || number >= kFirstPtySlaveMajor + kPtySlaveMajors)
         return -1;
-    return static_cast<long>((number - kFirstPtySlaveMajor) * kMinors + minor(deviceNumber));
+    return static_cast<long>(number - kFirstPtySlaveMajor) * kMinors + static_cast<long>(minor(deviceNumber));
 }
 
 std::string ResolvedPath(const std::string& path)
