@@ -114,6 +114,26 @@ else
   echo "COM3 is the digitizer simulator (behaviour: $behaviour)"
 fi
 
+# Without a display (and not --cli), a virtual one, before the first Wine program that opens a
+# desktop: that program starts the desktop's manager with its own environment, and a desktop
+# lives on for a second after its last user leaves, so a window opened meanwhile would get a
+# manager with no display (no driver: no window). Xvfb takes a free display number itself and
+# writes it once it accepts clients (a number of our own choosing can be another server's).
+virtual=0
+if [ "$cli" = 0 ] && [ -z "${DISPLAY:-}" ]; then
+  virtual=1
+  : > "$run/xvfb.display"
+  Xvfb -displayfd 4 -screen 0 1024x768x24 4> "$run/xvfb.display" > "$run/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 600); do
+    [ -s "$run/xvfb.display" ] || ! kill -0 "$xvfb_pid" 2> /dev/null && break
+    sleep 0.05
+  done
+  [ -s "$run/xvfb.display" ] || { echo "the virtual display did not start:" >&2; cat "$run/xvfb.log" >&2; exit 1; }
+  DISPLAY=:$(cat "$run/xvfb.display")
+  export DISPLAY
+fi
+
 # COM3, CJK fonts for the Chinese texts, no window-manager waits; then a fresh server maps
 # the port, and COM3 is made the only entry of the port list.
 {
@@ -139,7 +159,7 @@ if [ "$cli" = 1 ]; then
   exit "$status"
 fi
 
-if [ -n "${DISPLAY:-}" ]; then
+if [ "$virtual" = 0 ]; then
   echo "Starting the setup assistant; close its window to end."
   wine "$app" > "$run/app.log" 2>&1
   echo "On the line:"
@@ -147,15 +167,12 @@ if [ -n "${DISPLAY:-}" ]; then
   exit 0
 fi
 
-# No display: one configuration on a virtual display.
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 > "$run/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-sleep 1
+# No display: one configuration on the virtual one.
+display=$DISPLAY
 wine "$app" > "$run/app.log" 2>&1 &
 auto() { wine "$winauto" "$@" 2> /dev/null | tr -d '\r'; }
-auto wait-window "$caption" 20000 > /dev/null || { echo "the window did not appear" >&2; exit 1; }
+auto wait-window "$caption" 20000 > /dev/null ||
+  { echo "the window did not appear on $display; the program's output:" >&2; tail -n 20 "$run/app.log" >&2; exit 1; }
 auto select "$caption" 1002 "$software" > /dev/null
 echo "Port: $(auto combo "$caption" 1000 | sed -n 's/^\* //p')   CAD software: $(auto combo "$caption" 1002 | sed -n 's/^\* //p')"
 auto click "$caption" 1003 > /dev/null
