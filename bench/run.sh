@@ -17,12 +17,10 @@ run=$root/build/bench-run
 bin=$root/build/win-$arch
 # The virtual display comes first: Wine's desktop process, started with the prefix's
 # services, must see it for windows to appear.
-display=:$((190 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 > /dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=$display
-trap 'tests/win/fixture.sh cleanup "$run"; kill $xvfb' EXIT
-sleep 1
+source scripts/wine-env.sh
+mkdir -p "$root/build/bench-display"
+start_virtual_display "$root/build/bench-display"
+trap 'tests/win/fixture.sh cleanup "$run"; kill $xvfb_pid' EXIT
 QUILLANE_EXTRA_SIM_PORTS="2 4 8 10" tests/win/fixture.sh setup "$run" "$root/build/host/tools/digisim/digisim" > /dev/null
 echo "quillane VR7 benchmark, $(date -u +%Y-%m-%d), $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)"
 echo "$(/usr/lib/wine/wine64 --version 2>/dev/null), the $arch build"

@@ -114,24 +114,11 @@ else
   echo "COM3 is the digitizer simulator (behaviour: $behaviour)"
 fi
 
-# Without a display (and not --cli), a virtual one, before the first Wine program that opens a
-# desktop: that program starts the desktop's manager with its own environment, and a desktop
-# lives on for a second after its last user leaves, so a window opened meanwhile would get a
-# manager with no display (no driver: no window). Xvfb takes a free display number itself and
-# writes it once it accepts clients (a number of our own choosing can be another server's).
+# Without a display (and not --cli), a virtual one, before the first Wine program.
 virtual=0
 if [ "$cli" = 0 ] && [ -z "${DISPLAY:-}" ]; then
   virtual=1
-  : > "$run/xvfb.display"
-  Xvfb -displayfd 4 -screen 0 1024x768x24 4> "$run/xvfb.display" > "$run/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 600); do
-    [ -s "$run/xvfb.display" ] || ! kill -0 "$xvfb_pid" 2> /dev/null && break
-    sleep 0.05
-  done
-  [ -s "$run/xvfb.display" ] || { echo "the virtual display did not start:" >&2; cat "$run/xvfb.log" >&2; exit 1; }
-  DISPLAY=:$(cat "$run/xvfb.display")
-  export DISPLAY
+  start_virtual_display "$run" || exit 1
 fi
 
 # COM3, CJK fonts for the Chinese texts, no window-manager waits; then a fresh server maps

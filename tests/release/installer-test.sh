@@ -38,11 +38,7 @@ setup=dist/quillane-VR7-$version-setup.exe
 folder=$WINEPREFIX/drive_c/Program\ Files\ \(x86\)/quillane\ VR7
 menu=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/quillane\ VR7
 
-display=:$((300 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 > "$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-sleep 1
+start_virtual_display "$work" || { bad "the virtual display did not start"; finish; }
 wine wineboot -i > "$work/wineboot.log" 2>&1 || { bad "wineboot of a fresh prefix"; finish; }
 # No window manager under Xvfb: without this Wine waits about 2 s whenever a window hides.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f > /dev/null 2>&1
