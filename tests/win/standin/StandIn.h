@@ -1,4 +1,4 @@
-// A stand-in device for test builds of the library and of vr7, linked in place of the real
+// A stand-in device for a test build of vr7, linked in place of the real
 // Win32 calls (DeviceApi). QUILLANE_STANDIN names the ports it plays and how, for example
 // "COM4=quick COM6=stuck-open"; every other port is the real one.
 //   quick         answers a configuration frame the moment the write completes: the reply
@@ -14,8 +14,8 @@
 #include <string>
 
 // The operations a never-cancel port holds, as a driver would: their records, events and
-// the storage it would complete them into. On the heap, never freed, so that a test can
-// look at them after the library that recorded them is unloaded.
+// the storage it would complete them into. On the heap, never freed, so that they can be
+// looked at after the channels that recorded them are destroyed.
 struct KeptOperations {
     struct Kept {
         OVERLAPPED* record;
@@ -27,7 +27,7 @@ struct KeptOperations {
     Kept kept[64];
 };
 
-// The library's test build exports this (by name), vr7's test build reports it at exit.
+// vr7's test build reports it at exit.
 extern "C" KeptOperations* StandInKept();
 
 // Completes every kept operation, as a late driver would, after checking that its
