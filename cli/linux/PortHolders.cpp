@@ -3,14 +3,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "LockFiles.h"
 #include "TtyDevice.h"
@@ -26,15 +29,32 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool IsNumber(const char* text)
+constexpr unsigned kMostWorkers = 4;  // the scan's threads, at most one a core
+
+// The numbered entries of a /proc folder (processes, or a process's descriptors): read with
+// getdents64 on the descriptor (fdopendir would cost a call more for each of thousands).
+std::vector<long> NumberedEntries(int folder)
 {
-    return *text != '\0' && std::all_of(text, text + std::strlen(text), [](char c) { return c >= '0' && c <= '9'; });
+    std::vector<long> numbers;
+    alignas(dirent64) char buffer[16384];  // glibc's dirent64 is the kernel's linux_dirent64
+    long got = 0;
+    while ((got = syscall(SYS_getdents64, folder, buffer, sizeof buffer)) > 0) {
+        for (long at = 0; at < got;) {
+            const dirent64* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            char* end = nullptr;
+            const long number = std::strtol(entry->d_name, &end, 10);
+            if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9' && *end == '\0')
+                numbers.push_back(number);
+            at += entry->d_reclen;
+        }
+    }
+    return numbers;
 }
 
 // A small procfs file's text (procfs files are the kernel's, but still read with a bound).
-std::string ReadProcFile(int dir, const char* name)
+std::string ReadProcFile(int dir, const std::string& name)
 {
-    const int fd = openat(dir, name, O_RDONLY | O_CLOEXEC);
+    const int fd = openat(dir, name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {};
     char buffer[512];
@@ -44,9 +64,9 @@ std::string ReadProcFile(int dir, const char* name)
 }
 
 // The pseudo-terminal a /dev/ptmx descriptor is the master of (its fdinfo's tty-index), or -1.
-long PtyIndex(int process, const char* fd)
+long PtyIndex(int proc, long pid, long fd)
 {
-    const std::string info = ReadProcFile(process, ("fdinfo/" + std::string(fd)).c_str());
+    const std::string info = ReadProcFile(proc, std::to_string(pid) + "/fdinfo/" + std::to_string(fd));
     const std::size_t at = info.find("tty-index:");
     return at == std::string::npos ? -1 : std::strtol(info.c_str() + at + std::strlen("tty-index:"), nullptr, 10);
 }
@@ -57,25 +77,21 @@ void Note(std::vector<long>& pids, long pid)
         pids.push_back(pid);
 }
 
-void ScanProcess(int process, long pid, OpenDescriptors& seen)
+void ScanProcess(int proc, long pid, OpenDescriptors& seen)
 {
-    const int fdDir = openat(process, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* descriptors = fdDir >= 0 ? fdopendir(fdDir) : nullptr;
-    if (descriptors == nullptr) {
-        if (fdDir >= 0)
-            close(fdDir);
+    const int fdDir = openat(proc, (std::to_string(pid) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fdDir < 0)
         return;  // another user's process: not ours to see
-    }
     std::string last;  // a process often holds one device many times: noted once
-    while (const dirent* entry = readdir(descriptors)) {
+    for (const long fd : NumberedEntries(fdDir)) {
         char target[256];
-        const ssize_t length = IsNumber(entry->d_name) ? readlinkat(fdDir, entry->d_name, target, sizeof target) : -1;
+        const ssize_t length = readlinkat(fdDir, std::to_string(fd).c_str(), target, sizeof target);
         if (length < 5 || length == static_cast<ssize_t>(sizeof target) || std::memcmp(target, "/dev/", 5) != 0 ||
             last.compare(0, std::string::npos, target, static_cast<std::size_t>(length)) == 0)
             continue;
         const std::string text(target, static_cast<std::size_t>(length));
         if (text == "/dev/ptmx" || text == "/dev/pts/ptmx") {  // each master is of a pty of its own
-            const long index = PtyIndex(process, entry->d_name);
+            const long index = PtyIndex(proc, pid, fd);
             if (index >= 0)
                 Note(seen.ptyMasters[index], pid);
         } else {
@@ -83,35 +99,53 @@ void ScanProcess(int process, long pid, OpenDescriptors& seen)
             last = text;
         }
     }
-    closedir(descriptors);
+    close(fdDir);
 }
 
+// Every worker's share of the processes, as one.
+void Merge(OpenDescriptors& into, OpenDescriptors&& part)
+{
+    for (auto& [text, pids] : part.devices)
+        into.devices[text].insert(into.devices[text].end(), pids.begin(), pids.end());
+    for (auto& [index, pids] : part.ptyMasters)
+        into.ptyMasters[index].insert(into.ptyMasters[index].end(), pids.begin(), pids.end());
+    into.complete = into.complete && part.complete;
+}
+
+// Readlink costs microseconds, and a machine can have hundreds of thousands of descriptors:
+// the processes are shared out among a few threads, each looking at the stop between them.
 OpenDescriptors Scan(const StopSignal* stop)
 {
     OpenDescriptors seen;
-    const int procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* processes = procFd >= 0 ? fdopendir(procFd) : nullptr;
-    if (processes == nullptr) {
-        if (procFd >= 0)
-            close(procFd);
+    const int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (proc < 0)
         return seen;
-    }
-    const long self = getpid();
-    while (const dirent* entry = readdir(processes)) {
-        if (stop != nullptr && stop->IsSet()) {
-            seen.complete = false;
-            break;
+    std::vector<long> pids = NumberedEntries(proc);
+    pids.erase(std::remove(pids.begin(), pids.end(), static_cast<long>(getpid())), pids.end());
+    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1U, kMostWorkers);
+    std::vector<OpenDescriptors> parts(workers);
+    const auto work = [&](unsigned worker) {
+        for (std::size_t i = worker; i < pids.size() && parts[worker].complete; i += workers) {
+            if (stop != nullptr && stop->IsSet())
+                parts[worker].complete = false;
+            else
+                ScanProcess(proc, pids[i], parts[worker]);
         }
-        if (!IsNumber(entry->d_name))
-            continue;
-        const long pid = std::strtol(entry->d_name, nullptr, 10);
-        const int process = pid != self ? openat(procFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-        if (process < 0)
-            continue;
-        ScanProcess(process, pid, seen);
-        close(process);
+    };
+    std::vector<std::thread> threads;
+    for (unsigned worker = 1; worker < workers; ++worker) {
+        try {
+            threads.emplace_back(work, worker);
+        } catch (const std::system_error&) {
+            work(worker);  // no thread: this one does its share too
+        }
     }
-    closedir(processes);
+    work(0);
+    for (std::thread& thread : threads)
+        thread.join();
+    close(proc);
+    for (OpenDescriptors& part : parts)
+        Merge(seen, std::move(part));
     return seen;
 }
 
@@ -129,10 +163,7 @@ LatestScan& Latest()
 
 std::string ProcessName(long pid)
 {
-    const int process = open(("/proc/" + std::to_string(pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    std::string name = process >= 0 ? ReadProcFile(process, "comm") : std::string();
-    if (process >= 0)
-        close(process);
+    std::string name = ReadProcFile(AT_FDCWD, "/proc/" + std::to_string(pid) + "/comm");
     if (!name.empty() && name.back() == '\n')
         name.pop_back();
     return name.empty() ? "process " + std::to_string(pid) : name;

@@ -295,13 +295,3 @@ std::optional<PortInfo> SysfsPortOf(const std::string& root, unsigned long long 
     bare.console = std::find(consoles.begin(), consoles.end(), name) != consoles.end();
     return bare;
 }
-
-bool IsActiveConsole(const std::string& root, unsigned long long deviceNumber)
-{
-    const fs::path top(root);
-    for (const std::string& name : ActiveConsoles(top)) {
-        if (DeviceNumber(Attribute(top, fs::path("sys/class/tty") / name, "dev")) == deviceNumber)
-            return true;
-    }
-    return false;
-}

@@ -18,7 +18,3 @@ std::vector<PortInfo> ListSysfsPorts(const std::string& root);
 // port's entries only. A tty the list leaves out (no device behind it, no UART) has its name
 // alone. Nullopt when sysfs knows no tty of that number (pseudo-terminals have no entry).
 std::optional<PortInfo> SysfsPortOf(const std::string& root, unsigned long long deviceNumber);
-
-// Whether the device is a tty the kernel's console writes to (a virtual console named there,
-// such as tty0, is no serial port's device).
-bool IsActiveConsole(const std::string& root, unsigned long long deviceNumber);
