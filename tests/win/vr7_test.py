@@ -144,9 +144,9 @@ class Vr7Test(SharedCases, unittest.TestCase):
                 error = (document['ports'][0] if 'ports' in document else document)['openError']
                 self.assertEqual((error['reason'], error['code'], error['holders']),
                                  ('busy', 32, [{'pid': pid, 'name': 'port_holder.exe'}]))
-        second = port_holder(self, 'COM11', 'named')
+        both = ', '.join(f'port_holder.exe (PID {n})' for n in sorted((pid, port_holder(self, 'COM11', 'named'))))
         self.assertEqual(vr7('configure', '--port', 'COM11', '--software', '33').stderr.decode(),
-                         f'COM11 is held by {who}, port_holder.exe (PID {second}): close it and try again.\r\n')
+                         f'COM11 is held by {both}: close it and try again.\r\n')  # in the order of their PIDs
 
     def test_each_adapter_named_and_chosen_by_its_ids(self):
         """Adapters registered through SetupAPI as drivers do: vr7 ports names each one, and
