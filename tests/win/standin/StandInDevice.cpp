@@ -1,15 +1,19 @@
-// The stand-in device (see StandIn.h): the channel's platform calls, played for the ports
-// QUILLANE_STANDIN names and passed to Win32 for every other one.
+// A stand-in device for a test build of vr7, linked in place of the real Win32 calls
+// (DeviceApi): the channel's platform calls, played for the ports QUILLANE_STANDIN names and
+// how, for example "COM4=quick COM6=stuck-open", and passed to Win32 for every other one.
+//   quick       answers a configuration frame the moment the write completes: the reply
+//               is already waiting when the sender starts to receive
+//   stuck-open  the open blocks for 60 s, as an outgoing Bluetooth port can
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <string>
 
 #include "DeviceApi.h"
-#include "StandIn.h"
 
 namespace {
 
-enum class Mode { Real, Quick, StuckOpen, NeverCancel };
+enum class Mode { Real, Quick, StuckOpen };
 constexpr UINT_PTR kFirstHandle = 0x5100;  // a stand-in device's handle is this plus its port number
 
 struct Port {
@@ -27,8 +31,7 @@ Mode ModeOf(unsigned port)
     char setting[512] = {};
     GetEnvironmentVariableA("QUILLANE_STANDIN", setting, sizeof setting);
     const std::string text = std::string(" ") + setting, name = " COM" + std::to_string(port) + "=";
-    for (const auto& [word, mode] : {std::pair{"quick", Mode::Quick}, std::pair{"stuck-open", Mode::StuckOpen},
-                                     std::pair{"never-cancel", Mode::NeverCancel}}) {
+    for (const auto& [word, mode] : {std::pair{"quick", Mode::Quick}, std::pair{"stuck-open", Mode::StuckOpen}}) {
         if (text.find(name + word) != std::string::npos)
             return mode;
     }
@@ -41,29 +44,21 @@ Port* PortOf(HANDLE device)
     return value > kFirstHandle && value < kFirstHandle + 256 ? &g_ports[value - kFirstHandle] : nullptr;
 }
 
-// No input yet: the operation goes pending, as the system's does; a never-cancel port
-// records it, and where it would write its byte or event word, for the driver that keeps it.
-BOOL Pend(Port& port, OVERLAPPED* record, BYTE* into)
+// No input yet: the operation goes pending, as the system's does.
+BOOL Pend(Port& port, OVERLAPPED* record)
 {
     record->Internal = 0x103;  // STATUS_PENDING
     port.pending = record;
-    KeptOperations& kept = *StandInKept();
-    if (port.mode == Mode::NeverCancel && kept.count < LONG{sizeof kept.kept / sizeof kept.kept[0]}) {
-        KeptOperations::Kept& k = kept.kept[kept.count++];
-        k = {record, record->hEvent, nullptr, into};
-        DuplicateHandle(GetCurrentProcess(), record->hEvent, GetCurrentProcess(), &k.own, 0, FALSE,
-                        DUPLICATE_SAME_ACCESS);
-    }
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
 }
 
-// A cancel, a close or a new event mask ends the pending operation, unless the port never does.
+// A cancel, a close or a new event mask ends the pending operation.
 BOOL EndPending(HANDLE device)
 {
     const std::lock_guard<std::mutex> lock(g_mutex);
     Port& port = *PortOf(device);
-    if (port.pending != nullptr && port.mode != Mode::NeverCancel) {
+    if (port.pending != nullptr) {
         port.pending->Internal = 0xC0000120L;  // STATUS_CANCELLED
         port.pending->InternalHigh = 0;
         SetEvent(port.pending->hEvent);
@@ -80,7 +75,9 @@ HANDLE WINAPI OpenDevice(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTR
     if (mode == Mode::Real)
         return Real().CreateFileA(name, access, share, security, disposition, flags, model);
     if (mode == Mode::StuckOpen) {
-        SayStandIn("the open of COM" + std::to_string(number) + " blocks for 60 s");
+        const std::string said = "stand-in: the open of COM" + std::to_string(number) + " blocks for 60 s\r\n";
+        DWORD written = 0;  // one write for the whole line: a console shows it as written
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), said.data(), static_cast<DWORD>(said.size()), &written, nullptr);
         Sleep(60000);
         SetLastError(ERROR_SEM_TIMEOUT);
         return INVALID_HANDLE_VALUE;
@@ -164,7 +161,7 @@ BOOL WINAPI Read(HANDLE device, LPVOID buffer, DWORD length, LPDWORD received, L
     const std::lock_guard<std::mutex> lock(g_mutex);
     Port& port = *PortOf(device);
     if (port.input.empty() || length == 0)
-        return Pend(port, record, static_cast<BYTE*>(buffer));
+        return Pend(port, record);
     for (*received = 0; *received < length && !port.input.empty(); port.input.pop_front())
         static_cast<BYTE*>(buffer)[(*received)++] = port.input.front();
     record->Internal = 0;
@@ -188,7 +185,7 @@ BOOL WINAPI WaitEvent(HANDLE device, LPDWORD eventWord, LPOVERLAPPED record)
         return Real().WaitCommEvent(device, eventWord, record);
     const std::lock_guard<std::mutex> lock(g_mutex);
     if (PortOf(device)->input.empty())
-        return Pend(*PortOf(device), record, reinterpret_cast<BYTE*>(eventWord));
+        return Pend(*PortOf(device), record);
     *eventWord = EV_RXCHAR;
     return TRUE;
 }
@@ -203,16 +200,3 @@ const CommApi& DeviceApi()
     return api;
 }
 
-extern "C" KeptOperations* StandInKept()
-{
-    static KeptOperations* const kept = new KeptOperations{};  // never freed: see StandIn.h
-    return kept;
-}
-
-// One write for the whole line: a console shows it as written.
-void SayStandIn(const std::string& line)
-{
-    const std::string text = "stand-in: " + line + "\r\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
