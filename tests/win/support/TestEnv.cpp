@@ -80,30 +80,27 @@ std::wstring UseTempFolder(const std::string& name)
     return folder;
 }
 
-LinkportApi LoadLinkport()
-{
-    LinkportApi api = {};
-    const std::string path = WindowsPathFromEnv("QUILLANE_LINKPORT");
-    api.module = LoadLibraryA(path.c_str());
-    EXPECT_NE(api.module, nullptr) << "cannot load " << path << ", error " << GetLastError();
-    auto bind = [&](const char* name, auto& entry) {
-        entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(
-            reinterpret_cast<void*>(GetProcAddress(api.module, name)));
-        EXPECT_NE(entry, nullptr) << "export " << name;
-    };
-    bind("TestPort", api.TestPort);
-    bind("OpenPort", api.OpenPort);
-    bind("ClosePort", api.ClosePort);
-    bind("senddata", api.senddata);
-    bind("ListSerialComm", api.ListSerialComm);
-    bind("recvdata", api.recvdata);
-    bind("WaitRecvdata", api.WaitRecvdata);
-    return api;
-}
-
 const LinkportApi& Linkport()
 {
-    static const LinkportApi api = LoadLinkport();
+    static const LinkportApi api = [] {
+        LinkportApi loaded = {};
+        const std::string path = WindowsPathFromEnv("QUILLANE_LINKPORT");
+        loaded.module = LoadLibraryA(path.c_str());
+        EXPECT_NE(loaded.module, nullptr) << "cannot load " << path << ", error " << GetLastError();
+        auto bind = [&](const char* name, auto& entry) {
+            entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(
+                reinterpret_cast<void*>(GetProcAddress(loaded.module, name)));
+            EXPECT_NE(entry, nullptr) << "export " << name;
+        };
+        bind("TestPort", loaded.TestPort);
+        bind("OpenPort", loaded.OpenPort);
+        bind("ClosePort", loaded.ClosePort);
+        bind("senddata", loaded.senddata);
+        bind("ListSerialComm", loaded.ListSerialComm);
+        bind("recvdata", loaded.recvdata);
+        bind("WaitRecvdata", loaded.WaitRecvdata);
+        return loaded;
+    }();
     return api;
 }
 

@@ -32,8 +32,7 @@ struct LinkportApi {
     decltype(&::recvdata) recvdata;
     decltype(&::WaitRecvdata) WaitRecvdata;
 };
-LinkportApi LoadLinkport();     // a fresh load; fails the test when an export is missing
-const LinkportApi& Linkport();  // loaded once per process
+const LinkportApi& Linkport();  // loaded once per process; fails the test when an export is missing
 
 // Virtual ports of the test run (see fixture.sh).
 constexpr unsigned kSimPort = 5;        // a simulated digitizer
