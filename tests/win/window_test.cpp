@@ -173,7 +173,7 @@ TEST_F(WindowTest, AnErrorIsShownInRedUntilASuccessfulRunShowsOkInBlack)
     EXPECT_EQ(ShownTextColour(Control(kStatus), TextColour::Dark), TextColour::Dark);
     const std::vector<FrameRecord> frames = sim.Frames();
     ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(Hex(frames[0].bytes.data(), frames[0].bytes.size()), "DB 01 0E 71 80 DD");
+    EXPECT_EQ(HexText(frames[0].bytes.data(), frames[0].bytes.size()), "DB 01 0E 71 80 DD");
     EXPECT_EQ(sim.Holders(), 0) << "the port is released after the run";
 }
 

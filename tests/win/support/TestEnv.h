@@ -118,6 +118,5 @@ double NowMs();  // a monotonic clock in milliseconds
 inline std::vector<unsigned char> Bytes(std::initializer_list<int> values) { return {values.begin(), values.end()}; }
 // Names each case of a parameterised test after its row's name.
 inline constexpr auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
-inline std::string Hex(const unsigned char* bytes, size_t count) { return HexText(bytes, count); }
 
 #endif
