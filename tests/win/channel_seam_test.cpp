@@ -57,14 +57,6 @@ void StallIf(Stall call)
     }
 }
 
-// Whether two handles are of one object (CompareObjectHandles, Windows 10 and Wine).
-bool SameObject(HANDLE first, HANDLE second)
-{
-    const auto compare = reinterpret_cast<BOOL(WINAPI*)(HANDLE, HANDLE)>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernelbase.dll"), "CompareObjectHandles")));
-    return compare != nullptr && compare(first, second);
-}
-
 void EndWait()
 {
     g_waitPending = false;
@@ -320,9 +312,11 @@ TEST_F(ChannelTest, AWaitTheDriverNeverCompletesIsLeftToItAndTheChannelGoesOn)
             EXPECT_TRUE(waiter.Join(1000));
         }
         EXPECT_EQ(g_fake.closes, 2);
-        // What the driver finds when it completes the wait at last.
+        // What the driver finds when it completes the wait at last (CompareObjectHandles: Windows 10, Wine).
+        const auto same = reinterpret_cast<BOOL(WINAPI*)(HANDLE, HANDLE)>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernelbase.dll"), "CompareObjectHandles")));
         EXPECT_EQ(record->hEvent, event) << "the record was freed";
-        EXPECT_TRUE(SameObject(event, own)) << "its event was closed";
+        EXPECT_TRUE(same != nullptr && same(event, own)) << "its event was closed";
         CloseHandle(own);
     }
 }
