@@ -30,7 +30,6 @@ struct UsbDevice {
 };
 
 const UsbDevice kUsbDevices[] = {
-    {"1-1", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", " 1"}},
     {"1-2", {"2341", "0043", "Arduino (www.arduino.cc)", "", "75830303934351D0B1F1", " 2"}},
     {"1-3", {"1a86", "7523", nullptr, "USB Serial", nullptr, " 1"}},
     {"1-4", {"8087", "0026", nullptr, nullptr, nullptr, " 2"}},  // a Bluetooth controller
@@ -49,12 +48,10 @@ std::vector<Node> RecordedSystem()
 {
     const std::string usb = "../../devices/pci0000:00/0000:00:14.0/usb1/";
     const Tty ttys[] = {
-        {"ttyUSB0", usb + "1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0", "../../../ttyUSB0", "188:0"},
         {"ttyACM0", usb + "1-2/1-2:1.0/tty/ttyACM0", "../../../1-2:1.0", "166:0"},
         {"ttyUSB2", usb + "1-3/1-3:1.0/ttyUSB2/tty/ttyUSB2", "../../../ttyUSB2", "188:2"},
         {"rfcomm0", usb + "1-4/1-4:1.0/bluetooth/hci0/rfcomm0", "../../hci0", "216:0"},  // below its controller once connected
         {"ttyUSB10", usb + "1-5/1-5:1.1/ttyUSB10/tty/ttyUSB10", "../../../ttyUSB10", "188:10"},
-        {"ttyS0", "../../devices/pnp0/00:05/tty/ttyS0", "../../../00:05", "4:64"},
         {"ttyS1", "../../devices/platform/serial8250/tty/ttyS1", "../../../serial8250", "4:65"},
         // Absolute, as a copied tree may hold: to be followed inside the tree, not on this host.
         {"ttyAMA0", "/sys/devices/platform/fe201000.serial/tty/ttyAMA0", "../../../fe201000.serial", "204:64"},
@@ -63,15 +60,13 @@ std::vector<Node> RecordedSystem()
     };
     const std::string devices = "sys/devices/pci0000:00/0000:00:14.0/usb1/";
     std::vector<Node> nodes = {
-        {devices + "1-1/1-1:1.0/bInterfaceNumber", "00"},
         {devices + "1-2/1-2:1.0/bInterfaceNumber", "00"},
+        {devices + "1-3/1-3:1.0/bInterfaceNumber", "00"},  // its only interface: not named
         {devices + "1-5/1-5:1.1/bInterfaceNumber", "01"},
-        {"sys/devices/pnp0/00:05/tty/ttyS0/type", "4"},
         {"sys/devices/platform/serial8250/tty/ttyS1/type", "0"},
         {"sys/class/tty/ttyLOOP", "-> ttyLOOP"},
-        {"dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "-> ../../ttyUSB0"},
         {"dev/serial/by-id/usb-1a86_USB_Serial-if00-port0", "-> ../../ttyUSB2"},
-        {"sys/devices/virtual/tty/console/active", "tty0 ttyS0"},
+        {"sys/devices/virtual/tty/console/active", "ttyAMA0 tty0"},
     };
     for (const Tty& tty : ttys) {
         const fs::path dir = (fs::path("sys/class/tty") / tty.link).lexically_normal().relative_path();
@@ -139,13 +134,10 @@ TEST_F(SysfsPorts, ListsThePortsOfARecordedSystem)
     std::vector<std::string> ports;
     for (const PortInfo& port : ListSysfsPorts(m_root.string()))
         ports.push_back(Text(port));
-    const std::string ftdiById = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
     const std::vector<std::string> expected = {
         "/dev/rfcomm0 216:0 - - - -",
         "/dev/ttyACM0 166:0 - Arduino (www.arduino.cc) 2341:0043 75830303934351D0B1F1 00 -",
-        "/dev/ttyAMA0 204:64 - - - -",
-        "/dev/ttyS0 4:64 - - - - console",
-        "/dev/ttyUSB0 188:0 FT232R USB UART FTDI 0403:6001 A50285BI - " + ftdiById,
+        "/dev/ttyAMA0 204:64 - - - - console",
         "/dev/ttyUSB2 188:2 USB Serial - 1a86:7523 - - /dev/serial/by-id/usb-1a86_USB_Serial-if00-port0",
         "/dev/ttyUSB10 188:10 Dual RS232-HS FTDI 0403:6010 FT2XYZ12 01 -",
     };
@@ -163,9 +155,8 @@ TEST_F(SysfsPorts, DescribesOnePortByItsDeviceNumber)
         const std::optional<PortInfo> port = SysfsPortOf(root, makedev(major, minor));
         return port ? Text(*port) : "none";
     };
-    EXPECT_EQ(described(188, 0), "/dev/ttyUSB0 188:0 FT232R USB UART FTDI 0403:6001 A50285BI - "
-                                 "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-    EXPECT_EQ(described(4, 64), "/dev/ttyS0 4:64 - - - - console");
+    EXPECT_EQ(described(188, 2),
+              "/dev/ttyUSB2 188:2 USB Serial - 1a86:7523 - - /dev/serial/by-id/usb-1a86_USB_Serial-if00-port0");
     EXPECT_EQ(described(4, 65), "/dev/ttyS1 4:65 - - - -");  // no UART, but a tty all the same
     EXPECT_EQ(described(4, 0), "/dev/tty0 4:0 - - - - console");
     EXPECT_EQ(described(1, 3), "none");
