@@ -36,7 +36,6 @@ const LinkportApi& Linkport();  // loaded once per process; fails the test when 
 
 // Virtual ports of the test run (see fixture.sh).
 constexpr unsigned kSimPort = 5;        // a simulated digitizer
-constexpr unsigned kTwoDigitPort = 12;  // simulated, number above 9
 constexpr unsigned kHighPort = 17;      // simulated, number above 16
 constexpr unsigned kMissingPort = 7;    // defined, device missing
 constexpr unsigned kUndefinedPort = 9;  // not defined at all
