@@ -3,7 +3,10 @@
 rig kinder than a real line: a reply never comes before the frame has crossed the wire
 plus the turnaround, its bytes are paced at the baud rate, and with a lag (a slow
 adapter) the frame stays in the line's output queue, where a transmit purge loses it."""
-import os, select, socket, subprocess, sys, tempfile, termios, time, unittest
+import os, select, subprocess, sys, tempfile, termios, time, unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "vr7"))
+from vr7_cases import Simulator
 
 DIGISIM = sys.argv.pop(1)
 FRAME = bytes([0xDB, 0x01, 0x0E, 0x71, 0x80, 0xDD])
@@ -15,23 +18,15 @@ class SimulatorTiming(unittest.TestCase):
         self.dir = tempfile.TemporaryDirectory()
         link = os.path.join(self.dir.name, "line")
         self.sim = subprocess.Popen([DIGISIM, "--link", link], stdout=subprocess.DEVNULL)
-        for _ in range(100):
-            if os.path.exists(link + ".port") and os.path.getsize(link + ".port"):
-                break
-            time.sleep(0.05)
-        self.control = socket.create_connection(("127.0.0.1", int(open(link + ".port").read())))
+        self.control = Simulator(link)
         self.line = os.open(link, os.O_RDWR | os.O_NOCTTY)
 
     def tearDown(self):
         os.close(self.line)
-        self.control.close()
+        self.control.sock.close()
         self.sim.terminate()
         self.sim.wait(5)
         self.dir.cleanup()
-
-    def command(self, text):
-        self.control.sendall((text + "\n").encode())
-        self.assertEqual(self.control.recv(100), b"OK\n")
 
     def set_baud(self, speed):
         attrs = termios.tcgetattr(self.line)
@@ -64,11 +59,11 @@ class SimulatorTiming(unittest.TestCase):
 
     def test_a_lag_keeps_the_frame_where_a_transmit_purge_loses_it(self):
         self.set_baud(termios.B9600)
-        self.command("lag 50")
+        self.control.command("lag 50")
         got, first, _ = self.exchange()
         self.assertEqual(got, REPLY)
         self.assertGreaterEqual(first * 1000, 50)
-        self.command("lag 50")
+        self.control.command("lag 50")
         got, _, _ = self.exchange(flush_output=True)
         self.assertEqual(got, b"", "the purged frame still reached the simulator")
 

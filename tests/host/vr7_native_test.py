@@ -49,11 +49,6 @@ class NativeTest(SharedCases, unittest.TestCase):
         cls.folder = tempfile.mkdtemp(prefix='vr7-native-')
         cls.simulators = [subprocess.Popen([DIGISIM, '--link', f'{cls.folder}/sim{n}'], stdout=subprocess.DEVNULL,
                                            stderr=subprocess.DEVNULL) for n in DIGITIZERS]
-        for n in DIGITIZERS:
-            for _ in range(100):
-                if os.path.exists(f'{cls.folder}/sim{n}.port'):
-                    break
-                time.sleep(0.05)
         cls.unusable = f'{cls.folder}/absent'
 
     @classmethod

@@ -100,9 +100,6 @@ class QemuTest(unittest.TestCase):
             simulator = subprocess.Popen([DIGISIM, '--link', link])
             cls.addClassCleanup(simulator.wait, timeout=10)
             cls.addClassCleanup(simulator.terminate)
-            for _ in range(100):
-                if not os.path.exists(f'{link}.port'):
-                    time.sleep(0.05)
         cls.sims = {port: Simulator(links[name]) for port, name in PORTS.items()}
         cls.pty = {port: os.path.realpath(links[name]) for port, name in PORTS.items()}
         cls.guest = Guest(cls.folder, links, cls.addClassCleanup)

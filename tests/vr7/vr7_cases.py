@@ -30,6 +30,10 @@ class Simulator:
     """The control connection to the simulator whose pty link is `link` (tools/digisim)."""
 
     def __init__(self, link):
+        for _ in range(100):  # a simulator writes it once it has started, its pty linked
+            if os.path.exists(f'{link}.port'):
+                break
+            time.sleep(0.05)
         with open(f'{link}.port') as f:
             self.sock = socket.create_connection(('127.0.0.1', int(f.read())), timeout=10)
         self.file = self.sock.makefile('rw', newline='\n')
