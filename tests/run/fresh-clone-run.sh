@@ -53,8 +53,7 @@ checks() {  # checks LOG FORM
 
 in_clone "$work/native.log" "the run command with --native exits with vr7's status, 0" \
   --native configure --port build/run/digitizer --software 33 --json
-expect "$work/native.log" "native: the configuration succeeds at the first attempt" '^  "status": "ok",$'
-expect "$work/native.log" "native: vr7 names the simulator's pseudo-terminal" '^  "device": "/dev/pts/[0-9]+",$'
+expect "$work/native.log" "native: the configuration succeeds" '^  "status": "ok",$'
 
 in_clone "$work/run.log" "the run command succeeds"
 checks "$work/run.log" "simulator"
@@ -67,9 +66,6 @@ checks "$work/device-run.log" "device"
 expect "$work/device.log" "device: the frame reached the device" '^frame DB 01 0E 71 80 DD at 9600 N 1$'
 
 in_clone "$work/cli.log" "the run command with --cli exits with vr7's status, 0" --cli configure --port COM3 --software 33
-expect "$work/cli.log" "cli: the first attempt is at 9600 N 8 1" '^Attempt 1 at 9600 baud, parity N, 8 data bits, 1 stop bit$'
-expect "$work/cli.log" "cli: the frame for Lectra is sent" '^  sent DB 01 0E 71 80 DD$'
-expect "$work/cli.log" "cli: the reply is shown" '^  received EA( [0-9A-F]{2}){3} DD: a valid reply$'
 expect "$work/cli.log" "cli: the final status is Status:OK!" '^Status:OK!$'
 
 echo "fresh-clone run: $passed passed, $failed failed"
