@@ -55,8 +55,12 @@ def standin(setting):
 
 
 def serial_ports():
-    out = subprocess.run([WINE, 'reg', 'query', SERIALCOMM], capture_output=True, env=ENV, timeout=60).stdout
-    return re.findall(r'^ +(\S+) +REG_SZ +(\S+)\r?$', out.decode(), re.M)
+    """The ports Windows lists (an empty key prints no line); a query that fails says so: saved
+    as an empty list, it would leave every later test with no port."""
+    query = subprocess.run([WINE, 'reg', 'query', SERIALCOMM], capture_output=True, env=ENV, timeout=60)
+    if query.returncode != 0:
+        raise AssertionError(f'reg query {SERIALCOMM} failed ({query.returncode}): {query.stdout + query.stderr!r}')
+    return re.findall(r'^ +(\S+) +REG_SZ +(\S+)\r?$', query.stdout.decode(), re.M)
 
 
 def set_serial_ports(values):
