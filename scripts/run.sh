@@ -156,8 +156,11 @@ fi
 
 # No display: one configuration on the virtual one.
 display=$DISPLAY
+: > "$run/winauto.log"
 wine "$app" > "$run/app.log" 2>&1 &
-auto() { wine "$winauto" "$@" 2> /dev/null | tr -d '\r'; }
+# Each window command's own complaint goes to a log, and a step that fails says which it was.
+auto() { wine "$winauto" "$@" 2>> "$run/winauto.log" | tr -d '\r'; }
+trap 'echo "the headless run failed at: $BASH_COMMAND; the window commands said:" >&2; tail -n 5 "$run/winauto.log" >&2' ERR
 auto wait-window "$caption" 20000 > /dev/null ||
   { echo "the window did not appear on $display; the program's output:" >&2; tail -n 20 "$run/app.log" >&2; exit 1; }
 auto select "$caption" 1002 "$software" > /dev/null
