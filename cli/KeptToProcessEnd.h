@@ -13,26 +13,26 @@
 
 class KeptToProcessEnd {
 public:
-    template <class T>
-    static void Keep(std::unique_ptr<T> owner)
-    {
-        Add(owner.release());
-    }
     template <class T, class Deleter>
     static void Keep(std::unique_ptr<T, Deleter> owner)
     {
         Add(owner.release());
     }
-    static void KeepDescriptor(int fd) { Add(reinterpret_cast<const void*>(static_cast<long long>(fd) + 1)); }
+    // A descriptor is kept by never closing it; it is noted here so that the rule stands in one place.
+    static void KeepDescriptor(int fd) { Add(nullptr, fd); }
 
 private:
-    static void Add(const void* thing)
+    static void Add(const void* thing, int fd = -1)
     {
         // Never destroyed: a thread may still reach what is kept while the process ends.
         static std::mutex* const mutex = new std::mutex;
-        static std::vector<const void*>* const kept = new std::vector<const void*>;
+        static std::vector<const void*>* const things = new std::vector<const void*>;
+        static std::vector<int>* const descriptors = new std::vector<int>;
         const std::lock_guard<std::mutex> lock(*mutex);
-        kept->push_back(thing);
+        if (thing != nullptr)
+            things->push_back(thing);
+        if (fd >= 0)
+            descriptors->push_back(fd);
     }
 };
 

@@ -21,7 +21,9 @@ struct Holder {
 
 // Why a port could not be opened. reason: "busy" (another program holds it), "missing"
 // (its device is gone), "denied" (no permission), "console" (the system console: never
-// opened), "other"; code and message: the system's (no code where the system gave none).
+// opened), "stopped" (the stop came while vr7 was looking for holders: the run or test
+// then ends as stopped, and this is never shown), "other"; code and message: the system's
+// (no code where the system gave none).
 struct OpenError {
     std::string reason;
     std::optional<long> code;

@@ -79,9 +79,9 @@ TEST(HolderTest, TheSearchNamesTheHolderOrSaysWhyNotWithinItsBound)
         {"the extended list refused", Fake::No64, {64, 16}, true, 0, 0, bound},
         {"a list that needs more room", Fake::Grow, {64, 64}, true, 0, 0, bound},
         {"no process can be opened", Fake::Refuse, {64}, false, 0, 0, bound},
-        {"three name queries never return", Fake::BlockThree, {64}, true, 0, 3 * limit, bound + 500},
-        {"no name query returns", Fake::BlockAll, {64}, false, 0, bound - 100, bound + 500},
-        {"Ctrl+C while no name query returns", Fake::BlockAll, {64}, false, 300, 300, 300 + limit + 200},
+        {"three name queries never return", Fake::BlockThree, {64}, true, 0, 3 * limit, bound + 1000},
+        {"no name query returns", Fake::BlockAll, {64}, false, 0, bound - 100, bound + 1000},
+        {"Ctrl+C while no name query returns", Fake::BlockAll, {64}, false, 300, 300, 300 + limit + 1000},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
